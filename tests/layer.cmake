@@ -1,0 +1,10 @@
+# Every test_*.cpp of a test folder becomes one test binary linked with LIBS.
+function(sondel_layer_tests)
+  cmake_parse_arguments(L "" "" "LIBS" ${ARGN})
+  file(GLOB files CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/test_*.cpp)
+  foreach(f ${files})
+    get_filename_component(n ${f} NAME_WE)
+    get_filename_component(layer ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+    sondel_add_test(${layer}_${n} SOURCES ${f} LIBS ${L_LIBS})
+  endforeach()
+endfunction()

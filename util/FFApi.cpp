@@ -1,0 +1,3 @@
+#include "util/FFApi.h"
+
+TFFFunctions FF;
