@@ -374,6 +374,7 @@ void TCustomFFmpeg::RemoveDecoder(const TAVInputStream* ASt) { FDecoderList.Remo
 void TCustomFFmpeg::FreeResources() {
   if (!LibrariesLoaded()) return;
 
+  FreeStreamRecords();
   // Outputs. Several entries may share one context (a joined output): each
   // context is released once.
   std::vector<AVFormatContext*> freed;

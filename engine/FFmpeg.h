@@ -249,6 +249,9 @@ protected:
   // FreeOptionState releases what it holds (the last step of FreeResources).
   void InitOptionState();
   void FreeOptionState();
+  // Frees the output stream records of Foutput_streams_for_file (their type
+  // belongs to the transcode); called by FreeResources before the files go.
+  virtual void FreeStreamRecords() {}
 
   // ---- Per-file tables (FMaxFiles entries each) ----------------------------
   const int FMaxFiles;

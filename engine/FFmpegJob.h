@@ -101,6 +101,7 @@ public:
 
 protected:
   void Transcode() override;
+  void FreeStreamRecords() override { ReleaseTables(); FreeOutputStreams(); }
 
 private:
   TFFmpegOptions FOptions;
