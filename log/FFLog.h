@@ -13,8 +13,8 @@
 // when TriggerEventInMainThread is off (or no main-thread dispatcher exists),
 // drains the queue itself. One thread drains at a time, so OnLog calls never
 // overlap and keep the queue order; a line logged from inside OnLog is queued
-// and delivered right after the current call returns. Sender is an identity
-// only: the line may be delivered after the sender is gone.
+// like any other and delivered after the current call has returned. Sender is
+// an identity only: the line may be delivered after the sender is gone.
 #pragma once
 
 #include <atomic>
@@ -39,7 +39,7 @@ using TLogEvent =
     std::function<void(void* ASender, uint32_t AThreadID, TLogLevel ALogLevel, const std::string& ALogMsg)>;
 
 int LibraryLevelOf(TLogLevel ALevel);    // 8 * ordinal - 8
-TLogLevel LogLevelOfLibrary(int ALevel);  // clamp(v / 8 + 1, 0, 7)
+TLogLevel LogLevelOfLibrary(int ALevel); // clamp(v / 8 + 1, 0, 7)
 
 class TFFLogger : public TFFBaseComponent {
 public:
@@ -49,6 +49,8 @@ public:
   ~TFFLogger() override;
 
   bool TriggerEventInMainThread = true;
+  // Set before logging starts. Must not throw: an exception thrown by it is
+  // dropped (it may run under a library call).
   TLogEvent OnLog;
 
   TLogLevel LogLevel() const;
