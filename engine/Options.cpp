@@ -126,7 +126,7 @@ void Map(O& o, S, S v) {
   o.Fstream_maps.push_back(m);
 }
 
-// "file[,type[index]]"; returns the text after the spec.
+// "file[,type[index]]"; returns the text after that part.
 const char* MetaSpec(const char* p, TAVMetaDataMap& m) {
   char* e = nullptr;
   m.file_idx = static_cast<int>(std::strtol(p, &e, 0));
