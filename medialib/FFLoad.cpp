@@ -174,7 +174,11 @@ bool TFFLoader::LoadOne(TLibrary ALib) {
   struct stat sb{};
   bool fromFolder = !FLibraryPath.empty() && stat(full.c_str(), &sb) == 0;
   dlerror();
-  void* handle = dlopen(fromFolder ? full.c_str() : file.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // RTLD_NODELETE: after the last unload the function table is cleared and
+  // the handle closed, but the code stays mapped. The libraries keep
+  // start-up allocations and may leave helper threads or registered
+  // callbacks behind that must never jump into unmapped code.
+  void* handle = dlopen(fromFolder ? full.c_str() : file.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (!handle) {
     FLastErrMsg = fmt::sprintf("Load library %s error: %s", fromFolder ? full : file, LastDlError());
     return false;

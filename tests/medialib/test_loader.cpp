@@ -21,7 +21,7 @@ namespace {
 
 // The system's copy of a library, found the way the loader would find it.
 std::string SystemPath(const std::string& ASoname) {
-  void* h = dlopen(ASoname.c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* h = dlopen(ASoname.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);  // as the loader does
   if (!h) return {};
   link_map* map = nullptr;
   dlinfo(h, RTLD_DI_LINKMAP, &map);
