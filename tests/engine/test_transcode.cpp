@@ -529,35 +529,3 @@ TEST_F(Transcode, BrokenInputsAndOutputs) {
     }
   }
 }
-
-TEST_F(Transcode, StopInTheMiddleKeepsAPlayableFile) {
-  THeadlessDispatcher main;
-  std::string in = Dir / "long.wav", out = Dir / "long.mp3";
-  ASSERT_TRUE(MakeMedia({"-f", "lavfi", "-i", SineSource(44100, 2, 60), in}));
-  TFFmpegJob job;
-  ASSERT_TRUE(job.OpenInputFile(in));
-  job.SetExtOptions("acodec=libmp3lame");
-  ASSERT_GT(job.OpenOutputFile(out, false), 0);
-  job.ReportInterval = 20000;
-  std::atomic<int> reports{0};
-  std::atomic<int64_t> lastDuration{0};
-  std::atomic<bool> badNumber{false};
-  job.OnProgress = [&](TCustomFFmpeg*, const TJobProgress& p) {
-    ++reports;
-    lastDuration = p.CurrentDuration;
-    if (p.CurrentDuration < 0 || !std::isfinite(p.BitRate)) badNumber = true;
-  };
-  std::atomic<int> terminated{0};
-  job.OnTerminate = [&](TCustomFFmpeg*) { ++terminated; };
-  ASSERT_TRUE(job.StartConvert(true));
-  ASSERT_TRUE(main.ProcessUntil([&] { return lastDuration > 2000000; }, std::chrono::seconds(60)));
-  job.Stop(true);
-  EXPECT_FALSE(job.Finished());
-  EXPECT_FALSE(job.FatalException()) << job.FatalMessage();
-  EXPECT_EQ(terminated, 1);
-  EXPECT_FALSE(badNumber);
-  EXPECT_GT(reports, 1);
-  auto d = Decode(out);
-  EXPECT_GT(d.Frames(), 44100 * 2);
-  EXPECT_LT(d.Frames(), 44100 * 55);
-}
