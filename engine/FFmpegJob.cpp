@@ -492,6 +492,18 @@ int TFFmpegJob::OpenOutputFile(const std::string& AFileName, bool AJoin) {
   if (o.Fvideo_disable) useVideo = false;
   if (o.Faudio_disable) useAudio = false;
   if (o.Fsubtitle_disable) useSubtitle = false;
+  // Pictures and subtitles are only copied here; when they would have to be
+  // encoded the output goes without them.
+  if (useVideo && !o.Fvideo_stream_copy) {
+    Logger().Log(this, llWarning, "%s: video is not converted (only copied); the output gets no video stream",
+                 AFileName);
+    useVideo = false;
+  }
+  if (useSubtitle && !o.Fsubtitle_stream_copy) {
+    Logger().Log(this, llWarning,
+                 "%s: subtitles are not converted (only copied); the output gets no subtitle stream", AFileName);
+    useSubtitle = false;
+  }
 
   try {
     if (useVideo) NewVideoStream(oc, fileIndex);

@@ -486,12 +486,23 @@ TEST_F(Transcode, AudioOfAVideoFile) {
   std::string in = Dir / "clip.mp4", out = Dir / "clip.mp3";
   ASSERT_TRUE(MakeMedia({"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=1.5", "-f", "lavfi", "-i",
                          SineSource(44100, 2, 1.5), "-c:v", "mpeg4", "-c:a", "aac", "-shortest", in}));
-  auto r = Convert({in}, out, "vn<CRLF>acodec=libmp3lame");
+  // With video disabled, and without: the picture is never encoded here.
+  for (std::string opts : {"vn<CRLF>acodec=libmp3lame", "acodec=libmp3lame"}) {
+    SCOPED_TRACE(opts);
+    auto r = Convert({in}, out, opts);
+    ASSERT_TRUE(r.Opened && r.Finished) << r.Message << GErrors;
+    auto j = ProbeJSON(out);
+    EXPECT_EQ(j.find("\"codec_type\": \"video\""), std::string::npos);
+    auto d = Decode(out);
+    EXPECT_NEAR(double(d.Frames()) / d.Rate, 1.5, 0.06);
+  }
+  // Copying keeps the picture.
+  std::string mkv = Dir / "clip.mkv";
+  auto r = Convert({in}, mkv, "vcodec=copy<CRLF>acodec=flac");
   ASSERT_TRUE(r.Opened && r.Finished) << r.Message << GErrors;
-  auto j = ProbeJSON(out);
-  EXPECT_EQ(j.find("\"codec_type\": \"video\""), std::string::npos);
-  auto d = Decode(out);
-  EXPECT_NEAR(double(d.Frames()) / d.Rate, 1.5, 0.06);
+  auto j = ProbeJSON(mkv);
+  EXPECT_NE(j.find("\"codec_name\": \"mpeg4\""), std::string::npos);
+  EXPECT_NE(j.find("\"codec_name\": \"flac\""), std::string::npos);
 }
 
 TEST_F(Transcode, BrokenInputsAndOutputs) {
