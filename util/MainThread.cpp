@@ -30,18 +30,25 @@ void RunInMainThread(const std::function<void()>& ACall) {
   };
   auto state = std::make_shared<TState>();
   d->Post([state, &ACall] {
+    std::exception_ptr error;
     try {
       ACall();
     } catch (...) {
-      state->Error = std::current_exception();
+      error = std::current_exception();
     }
     std::lock_guard lock(state->Lock);
+    state->Error = std::move(error);
     state->Done = true;
     state->Cond.notify_all();
   });
-  std::unique_lock lock(state->Lock);
-  state->Cond.wait(lock, [&] { return state->Done; });
-  if (state->Error) std::rethrow_exception(state->Error);
+  std::exception_ptr error;
+  {
+    std::unique_lock lock(state->Lock);
+    state->Cond.wait(lock, [&] { return state->Done; });
+    // Taken out under the lock: the exception then belongs to this thread alone.
+    error = std::move(state->Error);
+  }
+  if (error) std::rethrow_exception(error);
 }
 
 void PostToMainThread(std::function<void()> ACall) {
