@@ -821,6 +821,16 @@ void TFFmpegJob::TranscodeSetup() {
       RaiseFFmpeg(msg);
     }
     AddDecoder(ist.get(), ist->dec);
+    // A stream that claims audio without a rate or channels has nothing a
+    // conversion could produce; converting it would report a hollow success.
+    if (ist->dec->codec_type == AVMEDIA_TYPE_AUDIO &&
+        (ist->dec->sample_rate <= 0 || ist->dec->ch_layout.nb_channels <= 0)) {
+      std::string msg = fmt::sprintf("Error while opening decoder for input stream #%d.%d (%s)", ist->file_index,
+                                     ist->index, MediaTypeName(AVMEDIA_TYPE_AUDIO));
+      Logger().Log(this, llError, "%s: invalid sample rate %d or channel count %d", InputFileName(ist->file_index),
+                   ist->dec->sample_rate, ist->dec->ch_layout.nb_channels);
+      RaiseFFmpeg(msg);
+    }
   }
   // Streams nobody reads are skipped by the demuxers.
   for (auto& ist : FInputStreams)
@@ -932,13 +942,15 @@ double TFFmpegJob::OutputTime(const TAVOutputStream* AOst) const {
 void TFFmpegJob::WriteFrame(TAVOutputStream* AOst, AVPacket* APacket) {
   AVFormatContext* oc = Foutput_files[AOst->file_index];
   auto write = [&](AVPacket* APkt) {
-    if (APkt->size <= 0) return;
+    // An empty packet may still carry side data the muxer needs at the end
+    // (a lossless encoder's final stream header); one with nothing is dropped.
+    if (APkt->size <= 0 && APkt->side_data_elems == 0) return;
     int64_t end = (APkt->pts != AV_NOPTS_VALUE ? APkt->pts : APkt->dts);
     if (end != AV_NOPTS_VALUE) {
       end += std::max<int64_t>(APkt->duration, 0);
       if (*AOst->end_pts == AV_NOPTS_VALUE || end > *AOst->end_pts) *AOst->end_pts = end;
     }
-    ++AOst->frame_number;
+    if (APkt->size > 0) ++AOst->frame_number;
     int ret = FF.av_interleaved_write_frame(oc, APkt);
     if (ret < 0) RaiseFFmpeg("av_interleaved_write_frame(): %s", MediaErrorDescription(ret));
   };

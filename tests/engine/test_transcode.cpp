@@ -396,6 +396,10 @@ TEST_F(Transcode, MergedInputsAreOneGaplessFile) {
     ASSERT_TRUE(r.Opened && r.Finished) << r.Message << GErrors;
     auto d = Decode(out);
     EXPECT_NEAR(double(d.Frames()) / d.Rate, total, std::string(codec) == "flac" ? 0.001 : 0.03);
+    // The container knows its length too (headers rewritten at the end).
+    std::string duration = JsonField(ProbeJSON(out), "duration");
+    ASSERT_FALSE(duration.empty());
+    EXPECT_NEAR(std::stod(duration), total, 0.06);
     // No run of digital silence anywhere (a join would show one).
     int run = 0, longest = 0;
     for (int64_t i = d.Rate / 10; i < d.Frames() - d.Rate / 10; ++i) {
@@ -523,6 +527,13 @@ TEST_F(Transcode, BrokenInputsAndOutputs) {
     EXPECT_FALSE(r.Finished);
     EXPECT_TRUE(r.Fatal);
     EXPECT_NE(r.Message.find("No space left on device"), std::string::npos) << r.Message;
+  }
+  {
+    SCOPED_TRACE("junk that looks like a header");
+    std::string junk = Dir / "junk.flac", out = Dir / "junk.mp3";
+    WriteFile(junk, "fLaC\x01");
+    auto r = Convert({junk}, out, "acodec=libmp3lame");
+    EXPECT_FALSE(r.Opened && r.Finished) << "a file without audio converted";
   }
   {
     SCOPED_TRACE("a truncated input");
