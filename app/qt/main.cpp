@@ -1,6 +1,8 @@
 // sondel: the application window.
 #include <QApplication>
 #include <QIcon>
+#include <QStringList>
+#include <QTimer>
 #include <clocale>
 #include <memory>
 
@@ -12,6 +14,7 @@
 #include "app/qt/QtDispatcher.h"
 #include "app/qt/Reporting.h"
 #include "app/qt/Theme.h"
+#include "app/qt/Workflow.h"
 #include "medialib/FFLoad.h"
 #include "platform/Mail.h"
 #include "platform/Settings.h"
@@ -44,11 +47,16 @@ int main(int argc, char* argv[]) {
   TErrorReporter reporter(logForm.get(), errorForm.get(), &settings, &mailer, &opener);
   reporter.AttachLogger();
   TMainForm mainForm(services, &reporter);
+  // The file list, adding files and the conversion run.
+  TWorkflow workflow(&mainForm, &reporter, &opener);
   auto aboutForm = std::make_unique<TAboutForm>(QString::fromStdString(services.Paths.LogoPicture()), &mainForm);
   mainForm.SetAboutForm(aboutForm.get());
   mainForm.setWindowIcon(QIcon(QString::fromStdString(services.Paths.LogoPicture())));
   mainForm.FormCreate();
   mainForm.show();
+  // Files named on the command line ("open with") are added as dropped files are.
+  QStringList files = QApplication::arguments().mid(1);
+  if (!files.isEmpty()) QTimer::singleShot(0, &mainForm, [&workflow, files] { workflow.AddCommandLineFiles(files); });
   int rc = app.exec();
   Logger().OnLog = nullptr;
   return rc;
