@@ -27,7 +27,8 @@ struct TLogState {
   // Line assembly, guarded by AsmLock.
   std::mutex AsmLock;
   std::map<uint32_t, std::string> Pending; // thread id -> part of a line received so far
-  std::string Previous;                    // previous complete text (any thread)
+  std::string Previous;                    // previous complete text
+  uint32_t PreviousThread = 0;             // the thread that logged it
   int RepeatCount = 0;
   // The library's current numeric level.
   std::atomic<int> LibLevel{AV_LOG_INFO};
@@ -195,7 +196,9 @@ void AVLogCallback(void* AObject, int ALevel, const char* AFormat, va_list AArgs
       AppendFormatted(text, AFormat, AArgs);
 
       std::vector<std::string> lines;
-      if (!text.empty() && text.back() == '\n' && text == s.Previous) {
+      // A repeat is the same whole line again from the same thread: a
+      // fragment that completes another thread's line is never swallowed.
+      if (!hasPending && tid == s.PreviousThread && !text.empty() && text.back() == '\n' && text == s.Previous) {
         ++s.RepeatCount;
         return;
       }
@@ -204,6 +207,7 @@ void AVLogCallback(void* AObject, int ALevel, const char* AFormat, va_list AArgs
         s.RepeatCount = 0;
       }
       s.Previous = text;
+      s.PreviousThread = tid;
 
       std::string& pending = s.Pending[tid];
       pending += text;

@@ -266,3 +266,17 @@ TEST_F(LogCallback, HandlerMayLogAgain) {
 }
 
 } // namespace
+
+// The same ending from another thread completes that thread's own line; it is
+// no repeat of the line the first thread finished.
+TEST_F(LogCallback, AnotherThreadsEqualEndingIsNoRepeat) {
+  std::thread a([] { FF.av_log(nullptr, AV_LOG_INFO, "#7\n"); });
+  a.join();
+  std::thread b([] {
+    FF.av_log(nullptr, AV_LOG_INFO, "w2 ");
+    FF.av_log(nullptr, AV_LOG_INFO, "#7\n");
+  });
+  b.join();
+  FF.av_log(nullptr, AV_LOG_INFO, "#7\n");  // a third thread: its own whole line
+  EXPECT_EQ(FCap.Msgs(), (std::vector<std::string>{"#7", "w2 #7", "#7"}));
+}
