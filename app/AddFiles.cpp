@@ -104,7 +104,7 @@ std::vector<std::string> AllPatterns() {
   return patterns;
 }
 
-}  // namespace
+} // namespace
 
 std::string QtOpenDialogFilter(const std::string& AFilterText) {
   std::vector<std::string> parts = Split(AFilterText, '|');
@@ -147,10 +147,11 @@ std::vector<std::string> ExpandMediaPaths(const std::vector<std::string>& APaths
     }
     std::vector<std::string> found;
     auto options = fs::directory_options::skip_permission_denied;
-    for (auto it = fs::recursive_directory_iterator(path, options, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
+    for (auto it = fs::recursive_directory_iterator(path, options, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
       std::error_code fe;
-      if (it->is_regular_file(fe) && IsSupportedMediaName(it->path().string())) found.push_back(it->path().string());
+      if (it->is_regular_file(fe) && IsSupportedMediaName(it->path().string()))
+        found.push_back(it->path().string());
     }
     std::sort(found.begin(), found.end());
     out.insert(out.end(), found.begin(), found.end());
@@ -159,10 +160,12 @@ std::vector<std::string> ExpandMediaPaths(const std::vector<std::string>& APaths
 }
 
 std::string RefusalMessage(const std::string& AFileName) {
-  return "File " + fs::path(AFileName).filename().string() + " is not a valid media file or its format is not supported.";
+  return "File " + fs::path(AFileName).filename().string() +
+         " is not a valid media file or its format is not supported.";
 }
 
-bool ProbeMediaFile(TFFDecoder& ADecoder, const std::string& AFileName, int64_t& ADuration, std::string& AError) {
+bool ProbeMediaFile(TFFDecoder& ADecoder, const std::string& AFileName, int64_t& ADuration,
+                    std::string& AError) {
   ADuration = -1;
   if (!ADecoder.LoadFile(AFileName)) {
     AError = ADecoder.LastErrMsg();

@@ -10,7 +10,7 @@ class TFFDecoder;
 
 struct TMediaFormat {
   const char* Name;
-  const char* Pattern;  // one or more patterns separated by "; "
+  const char* Pattern; // one or more patterns separated by "; "
 };
 
 // The 17 audio and the 17 video formats of the open dialog.
@@ -39,4 +39,5 @@ std::string RefusalMessage(const std::string& AFileName);
 
 // Opens AFileName with the probe. True with its duration (microseconds, -1
 // when unknown); false with the probe's message. The probe is closed again.
-bool ProbeMediaFile(TFFDecoder& ADecoder, const std::string& AFileName, int64_t& ADuration, std::string& AError);
+bool ProbeMediaFile(TFFDecoder& ADecoder, const std::string& AFileName, int64_t& ADuration,
+                    std::string& AError);

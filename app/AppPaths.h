@@ -5,7 +5,7 @@
 #include <string>
 
 struct TAppPaths {
-  std::string AppFolder;  // with a trailing separator
+  std::string AppFolder; // with a trailing separator
 
   std::string ProfilesFolder() const { return AppFolder + "sondel-profiles/"; }
   std::string ProfileSetFile() const { return ProfilesFolder() + "formats.dat"; }

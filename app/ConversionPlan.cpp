@@ -49,7 +49,8 @@ bool IsTrimmed(const TAudioFile& AFile) {
 }
 
 bool SamePath(const std::string& A, const std::string& B) {
-  struct stat sa {}, sb {};
+  struct stat sa {
+  }, sb{};
   if (::stat(A.c_str(), &sa) == 0 && ::stat(B.c_str(), &sb) == 0)
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
   std::error_code ec;
@@ -78,7 +79,7 @@ std::string JoinPath(const std::string& AFolder, const std::string& AName) {
   return (fs::path(AFolder) / AName).string();
 }
 
-}  // namespace
+} // namespace
 
 bool BuildConversionPlan(const std::vector<TAudioFile>& AFiles, const std::vector<TProfile>& AProfiles,
                          const TRunSettings& ASettings, TConversionPlan& APlan, std::string& AError) {
@@ -101,8 +102,9 @@ bool BuildConversionPlan(const std::vector<TAudioFile>& AFiles, const std::vecto
     in.FileName = f.Source;
     out.FileExt = p.FormatExt;
     out.AudioCodec = p.AudioCodecName;
-    const std::pair<const std::string*, int*> numbers[] = {
-        {&p.Channel, &out.AudioChannels}, {&p.SampleRate, &out.AudioSampleRate}, {&p.AudioBitRate, &out.AudioBitrate}};
+    const std::pair<const std::string*, int*> numbers[] = {{&p.Channel, &out.AudioChannels},
+                                                           {&p.SampleRate, &out.AudioSampleRate},
+                                                           {&p.AudioBitRate, &out.AudioBitrate}};
     for (auto& num : numbers)
       if (!ParseInt(*num.first, *num.second)) {
         AError = fmt::format("Profile \"{}\": \"{}\" is not a whole number.", p.Title, *num.first);
@@ -129,7 +131,8 @@ bool BuildConversionPlan(const std::vector<TAudioFile>& AFiles, const std::vecto
   };
   auto unique = [&](const std::string& ATitle, const std::string& AExt) {
     std::string path = JoinPath(ASettings.OutputFolder, ATitle + AExt);
-    for (int k = 1; clashes(path); ++k) path = JoinPath(ASettings.OutputFolder, fmt::format("{} ({}){}", ATitle, k, AExt));
+    for (int k = 1; clashes(path); ++k)
+      path = JoinPath(ASettings.OutputFolder, fmt::format("{} ({}){}", ATitle, k, AExt));
     return path;
   };
   if (ASettings.Merge) {
@@ -147,9 +150,9 @@ bool BuildConversionPlan(const std::vector<TAudioFile>& AFiles, const std::vecto
   return true;
 }
 
-bool QueueConversionPlan(TCustomEncoder& AEncoder, const std::vector<TAudioFile>& AFiles, TConversionPlan& APlan,
-                         const TRunSettings& ASettings, bool AStopAtFirst, std::vector<TQueueFailure>& AFailures,
-                         std::vector<std::vector<int>>& ATaskFiles) {
+bool QueueConversionPlan(TCustomEncoder& AEncoder, const std::vector<TAudioFile>& AFiles,
+                         TConversionPlan& APlan, const TRunSettings& ASettings, bool AStopAtFirst,
+                         std::vector<TQueueFailure>& AFailures, std::vector<std::vector<int>>& ATaskFiles) {
   AEncoder.ClearTasks();
   ATaskFiles.clear();
   auto fail = [&](int AFile, std::string AMessage, const char* AMark) {

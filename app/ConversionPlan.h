@@ -12,16 +12,16 @@
 
 // One file of the list.
 struct TAudioFile {
-  std::string Source;          // full path of the input
-  std::string SourceTitleExt;  // file name with extension, no folder
-  int64_t TrimmedLength = 0;   // microseconds
+  std::string Source;         // full path of the input
+  std::string SourceTitleExt; // file name with extension, no folder
+  int64_t TrimmedLength = 0;  // microseconds
   double EstimatedSize = 0;
-  std::string DestinationTitle;  // output name without folder and extension
+  std::string DestinationTitle; // output name without folder and extension
   std::string Status = "-";
-  int64_t TimeStart = 0;  // microseconds
-  int64_t TimeEnd = 0;    // microseconds
+  int64_t TimeStart = 0; // microseconds
+  int64_t TimeEnd = 0;   // microseconds
   int ProfileInd = 0;
-  int64_t Duration = -1;  // the file's duration when added; -1 when unknown
+  int64_t Duration = -1; // the file's duration when added; -1 when unknown
 };
 
 // A list entry for ASource as when it is added: the whole duration, the
@@ -44,16 +44,16 @@ bool IsTrimmed(const TAudioFile& AFile);
 
 struct TRunSettings {
   std::string OutputFolder;
-  int Volume = 100;  // per cent
+  int Volume = 100; // per cent
   bool Merge = false;
-  int SelectedFile = 0;  // the file whose record carries Join (merge)
-  std::string ExtOptions;  // extra option text of every output
+  int SelectedFile = 0;   // the file whose record carries Join (merge)
+  std::string ExtOptions; // extra option text of every output
 };
 
 struct TConversionPlan {
-  std::vector<TInputOptions> InputOptionsList;    // one per file
-  std::vector<TOutputOptions> OutputOptionsList;  // one per file
-  std::vector<std::string> OutputFiles;  // one per file; with merge one entry: the joined file
+  std::vector<TInputOptions> InputOptionsList;   // one per file
+  std::vector<TOutputOptions> OutputOptionsList; // one per file
+  std::vector<std::string> OutputFiles;          // one per file; with merge one entry: the joined file
 };
 
 // Fills the records and output names of a run. False with AError when a
@@ -74,9 +74,9 @@ struct TQueueFailure {
 // otherwise a failing file is left out and the others are queued.
 // ATaskFiles receives, per task, the files it converts. True when nothing
 // failed.
-bool QueueConversionPlan(TCustomEncoder& AEncoder, const std::vector<TAudioFile>& AFiles, TConversionPlan& APlan,
-                         const TRunSettings& ASettings, bool AStopAtFirst, std::vector<TQueueFailure>& AFailures,
-                         std::vector<std::vector<int>>& ATaskFiles);
+bool QueueConversionPlan(TCustomEncoder& AEncoder, const std::vector<TAudioFile>& AFiles,
+                         TConversionPlan& APlan, const TRunSettings& ASettings, bool AStopAtFirst,
+                         std::vector<TQueueFailure>& AFailures, std::vector<std::vector<int>>& ATaskFiles);
 
 // Two paths name the same file (device and inode when both exist, else
 // the normalised absolute paths).

@@ -5,10 +5,10 @@
 
 namespace {
 int Clamp100(double AValue) {
-  if (!(AValue > 0)) return 0;  // also NaN
+  if (!(AValue > 0)) return 0; // also NaN
   return AValue >= 100 ? 100 : static_cast<int>(std::nearbyint(AValue));
 }
-}  // namespace
+} // namespace
 
 void ProgressGauges(const TProgressInfo& AInfo, int ATaskCount, int& ACurrent, int& ATotal) {
   int n = std::max(ATaskCount, 1);

@@ -54,7 +54,7 @@ std::string DecodeText(const std::string& ABytes) {
   return out;
 }
 
-}  // namespace
+} // namespace
 
 void SplitChoiceList(const std::string& AList, std::vector<std::string>& AValues,
                      std::vector<std::string>& ACaptions) {
@@ -112,12 +112,18 @@ std::vector<TProfile> ParseProfileSet(const std::string& AText) {
       if (q2 != std::string::npos) value = line.substr(q1 + 1, q2 - q1 - 1);
     }
     static const std::pair<const char*, std::string TProfile::*> KKeys[] = {
-        {"profilename", &TProfile::Title},          {"formatext", &TProfile::FormatExt},
-        {"description", &TProfile::Description},    {"audiobitrate", &TProfile::AudioBitRate},
-        {"samplerate", &TProfile::SampleRate},      {"channel", &TProfile::Channel},
-        {"audiocodecname", &TProfile::AudioCodecName}, {"samplerates", &TProfile::SampleRates},
-        {"channels", &TProfile::Channels},          {"audiocodecs", &TProfile::AudioCodecs},
-        {"audiobitrates", &TProfile::AudioBitRates}, {"extraparam", &TProfile::ExtraParam},
+        {"profilename", &TProfile::Title},
+        {"formatext", &TProfile::FormatExt},
+        {"description", &TProfile::Description},
+        {"audiobitrate", &TProfile::AudioBitRate},
+        {"samplerate", &TProfile::SampleRate},
+        {"channel", &TProfile::Channel},
+        {"audiocodecname", &TProfile::AudioCodecName},
+        {"samplerates", &TProfile::SampleRates},
+        {"channels", &TProfile::Channels},
+        {"audiocodecs", &TProfile::AudioCodecs},
+        {"audiobitrates", &TProfile::AudioBitRates},
+        {"extraparam", &TProfile::ExtraParam},
     };
     for (auto& [name, field] : KKeys) {
       if (key.empty() || strcasecmp(key.c_str(), name) != 0) continue;

@@ -9,13 +9,13 @@
 
 struct TProfile {
   std::string Title;
-  std::string FormatExt;  // with its leading point
+  std::string FormatExt; // with its leading point
   std::string Description;
-  std::string AudioBitRates;  // choice lists: value$caption,value$caption
+  std::string AudioBitRates; // choice lists: value$caption,value$caption
   std::string SampleRates;
   std::string Channels;
   std::string AudioCodecs;
-  std::string AudioCodecName;  // the chosen values
+  std::string AudioCodecName; // the chosen values
   std::string SampleRate;
   std::string AudioBitRate;
   std::string Channel;

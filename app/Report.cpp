@@ -7,7 +7,8 @@ std::string MediaLogLine(uint32_t AThreadID, TLogLevel ALevel, const std::string
 bool IsPlainMailAddress(const std::string& AText) {
   if (AText.empty() || AText.size() > 254) return false;
   size_t at = AText.find('@');
-  if (at == std::string::npos || at == 0 || at + 1 == AText.size() || AText.find('@', at + 1) != std::string::npos)
+  if (at == std::string::npos || at == 0 || at + 1 == AText.size() ||
+      AText.find('@', at + 1) != std::string::npos)
     return false;
   for (unsigned char c : AText) {
     if (c <= 0x20 || c == 0x7f || c == '<' || c == '>' || c == ',' || c == '"' || c == '(' || c == ')' ||
@@ -33,7 +34,8 @@ std::string PercentEncode(const std::string& AText) {
   return r;
 }
 
-std::string ReportMailtoAddress(const std::string& ASupport, const std::string& AMessage, const std::string& AMark) {
+std::string ReportMailtoAddress(const std::string& ASupport, const std::string& AMessage,
+                                const std::string& AMark) {
   std::string body = AMessage + " ;CODE LINE MARK:" + AMark + ";  YOUR COMMENT (DETAILS):";
   std::string to = IsPlainMailAddress(ASupport) ? ASupport : std::string();
   return "mailto:" + to + "?subject=" + PercentEncode(ReportSubject) + "&body=" + PercentEncode(body);
@@ -73,8 +75,9 @@ void AppendReportSections(std::vector<std::string>& AReportLines, const std::vec
 }
 
 TReportOutcome SendErrorReport(const TReportConfig& AConfig, IMailer& AMailer, IShellOpener& AOpener,
-                               std::vector<std::string>& AReportLines, const std::vector<std::string>& AEventLines,
-                               const TReportInput& AInput, std::string& AError) {
+                               std::vector<std::string>& AReportLines,
+                               const std::vector<std::string>& AEventLines, const TReportInput& AInput,
+                               std::string& AError) {
   TSmtpSettings server;
   server.Host = AConfig.Server;
   server.Port = AConfig.Port;

@@ -25,7 +25,8 @@ bool IsPlainMailAddress(const std::string& AText);
 std::string PercentEncode(const std::string& AText);
 
 // mailto:<support>?subject=...&body=<message> ;CODE LINE MARK:<mark>;  YOUR COMMENT (DETAILS):
-std::string ReportMailtoAddress(const std::string& ASupport, const std::string& AMessage, const std::string& AMark);
+std::string ReportMailtoAddress(const std::string& ASupport, const std::string& AMessage,
+                                const std::string& AMark);
 
 // Splits text into lines at CR LF, LF or CR (no trailing empty line).
 std::vector<std::string> SplitLines(const std::string& AText);
@@ -48,5 +49,6 @@ enum class TReportOutcome { Sent, MailtoOpened, NothingOpened };
 // the mailto fallback when the mail cannot be sent. AError holds the mail
 // client's (and, when it failed too, the opener's) message.
 TReportOutcome SendErrorReport(const TReportConfig& AConfig, IMailer& AMailer, IShellOpener& AOpener,
-                               std::vector<std::string>& AReportLines, const std::vector<std::string>& AEventLines,
-                               const TReportInput& AInput, std::string& AError);
+                               std::vector<std::string>& AReportLines,
+                               const std::vector<std::string>& AEventLines, const TReportInput& AInput,
+                               std::string& AError);

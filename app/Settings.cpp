@@ -27,7 +27,8 @@ int ApplyStoredProfileValues(const TStoredSettings& ASettings, std::vector<TProf
   TProfile& p = AProfiles[static_cast<size_t>(ind)];
   int applied = 0;
   // The list's own spelling is kept (the stored text may differ in letter case).
-  auto apply = [&applied](const std::optional<std::string>& AValue, const std::string& AList, std::string& AField) {
+  auto apply = [&applied](const std::optional<std::string>& AValue, const std::string& AList,
+                          std::string& AField) {
     if (!AValue) return;
     int i = ChoiceIndex(AList, *AValue);
     std::vector<std::string> values, captions;

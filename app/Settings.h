@@ -34,7 +34,7 @@ int ApplyStoredProfileValues(const TStoredSettings& ASettings, std::vector<TProf
 
 struct TSettingsToSave {
   std::string OutputPath;
-  std::optional<std::string> OpenAudioDialogPath;  // only after the dialog returned files
+  std::optional<std::string> OpenAudioDialogPath; // only after the dialog returned files
   int RecentProfileInd = 0;
   int LastEditedProfileInd = -1;
 };
@@ -46,9 +46,9 @@ bool SaveStoredSettings(ISettingsStore& AStore, const TSettingsToSave& ASettings
 
 // Error-report mail and the web addresses.
 struct TReportConfig {
-  std::string Server;  // empty: not configured, the mailto fallback is used
+  std::string Server; // empty: not configured, the mailto fallback is used
   int Port = 26;
-  std::string User;    // the report mailbox when empty
+  std::string User; // the report mailbox when empty
   std::string Password;
   std::string ReportMailbox = "sondel-reports@tavrik.example";
   std::string SupportMailbox = "sondel-support@tavrik.example";

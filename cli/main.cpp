@@ -86,13 +86,16 @@ bool ParseWhole(const std::string& AText, int64_t& AValue) {
 int ParseIntArg(const std::string& AOption, const std::string& AText, int64_t AMin, int64_t AMax) {
   int64_t v = 0;
   if (!ParseWhole(AText, v) || v < AMin || v > AMax)
-    throw TUsageError{fmt::format("{}: expected a whole number from {} to {}, got \"{}\"", AOption, AMin, AMax, AText)};
+    throw TUsageError{
+        fmt::format("{}: expected a whole number from {} to {}, got \"{}\"", AOption, AMin, AMax, AText)};
   return static_cast<int>(v);
 }
 
 // hh:mm:ss[.mmm], also mm:ss and ss, in microseconds.
 int64_t ParseTimeArg(const std::string& AOption, const std::string& AText) {
-  auto bad = [&] { return TUsageError{fmt::format("{}: expected hh:mm:ss[.mmm], got \"{}\"", AOption, AText)}; };
+  auto bad = [&] {
+    return TUsageError{fmt::format("{}: expected hh:mm:ss[.mmm], got \"{}\"", AOption, AText)};
+  };
   std::string whole = AText, frac;
   if (size_t dot = AText.find('.'); dot != std::string::npos) {
     whole = AText.substr(0, dot);
@@ -134,7 +137,8 @@ std::string BitrateArg(const std::string& AText) {
   }
   int64_t v = 0;
   if (!ParseWhole(t, v) || v * mul <= 0 || v * mul > 100000000)
-    throw TUsageError{fmt::format("--bitrate: expected bits per second (e.g. 192000 or 192k), got \"{}\"", AText)};
+    throw TUsageError{
+        fmt::format("--bitrate: expected bits per second (e.g. 192000 or 192k), got \"{}\"", AText)};
   return std::to_string(v * mul);
 }
 
@@ -168,24 +172,42 @@ TArgs ParseArgs(int argc, char** argv) {
     auto flag = [&] {
       if (hasInline) throw TUsageError{fmt::format("{} takes no value", name)};
     };
-    if (name == "-p" || name == "--profile") a.Profile = value();
-    else if (name == "--list-profiles") flag(), a.ListProfiles = true;
-    else if (name == "-o" || name == "--output") a.OutputDir = value();
-    else if (name == "--codec") a.Codec = value();
-    else if (name == "--rate") a.Rate = std::to_string(ParseIntArg(name, value(), 0, 768000));
-    else if (name == "--bitrate") a.Bitrate = BitrateArg(value());
-    else if (name == "--channels") a.Channels = std::to_string(ParseIntArg(name, value(), 1, 8));
-    else if (name == "--volume") a.Volume = ParseIntArg(name, value(), 1, 5000);
-    else if (name == "--merge") flag(), a.Merge = true;
-    else if (name == "--start") a.Start = ParseTimeArg(name, value());
-    else if (name == "--end") a.End = ParseTimeArg(name, value());
-    else if (name == "-j" || name == "--jobs") a.Jobs = ParseIntArg(name, value(), 1, 64);
-    else if (name == "--info") flag(), a.Info = true;
-    else if (name == "--options") a.Options = value();
-    else if (name == "-q" || name == "--quiet") flag(), a.Quiet = true;
-    else if (name == "--help" || name == "-h") flag(), a.Help = true;
-    else if (name == "--version") flag(), a.Version = true;
-    else throw TUsageError{fmt::format("unknown option {}", name)};
+    if (name == "-p" || name == "--profile")
+      a.Profile = value();
+    else if (name == "--list-profiles")
+      flag(), a.ListProfiles = true;
+    else if (name == "-o" || name == "--output")
+      a.OutputDir = value();
+    else if (name == "--codec")
+      a.Codec = value();
+    else if (name == "--rate")
+      a.Rate = std::to_string(ParseIntArg(name, value(), 0, 768000));
+    else if (name == "--bitrate")
+      a.Bitrate = BitrateArg(value());
+    else if (name == "--channels")
+      a.Channels = std::to_string(ParseIntArg(name, value(), 1, 8));
+    else if (name == "--volume")
+      a.Volume = ParseIntArg(name, value(), 1, 5000);
+    else if (name == "--merge")
+      flag(), a.Merge = true;
+    else if (name == "--start")
+      a.Start = ParseTimeArg(name, value());
+    else if (name == "--end")
+      a.End = ParseTimeArg(name, value());
+    else if (name == "-j" || name == "--jobs")
+      a.Jobs = ParseIntArg(name, value(), 1, 64);
+    else if (name == "--info")
+      flag(), a.Info = true;
+    else if (name == "--options")
+      a.Options = value();
+    else if (name == "-q" || name == "--quiet")
+      flag(), a.Quiet = true;
+    else if (name == "--help" || name == "-h")
+      flag(), a.Help = true;
+    else if (name == "--version")
+      flag(), a.Version = true;
+    else
+      throw TUsageError{fmt::format("unknown option {}", name)};
   }
   if (a.Start && a.End && *a.End <= *a.Start) throw TUsageError{"--end must lie after --start"};
   if (a.Merge && (a.Start || a.End)) throw TUsageError{"--start and --end cannot be used with --merge"};
@@ -215,7 +237,9 @@ int FindProfile(const std::vector<TProfile>& AProfiles, const std::string& AName
 }
 
 std::atomic<bool> GInterrupted{false};
-void OnSignal(int) { GInterrupted = true; }
+void OnSignal(int) {
+  GInterrupted = true;
+}
 
 std::string Plain(std::string AText) {
   AText.erase(std::remove(AText.begin(), AText.end(), '\r'), AText.end());
@@ -287,8 +311,8 @@ int PrintInfo(TFFEncoder& AEncoder, const TArgs& AArgs) {
     }
     if (!ok) {
       ++failed;
-      std::printf("failed: %s: File %s is not a valid media file or its format is not supported.\n", f.c_str(),
-                  f.c_str());
+      std::printf("failed: %s: File %s is not a valid media file or its format is not supported.\n",
+                  f.c_str(), f.c_str());
       continue;
     }
     std::printf("%s\n%s\n", f.c_str(), Plain(d.FileInfoText()).c_str());
@@ -322,7 +346,8 @@ int Run(int argc, char** argv) {
       profiles = LoadProfileSet(profilePath);
       if (profiles.empty()) throw std::runtime_error("the file holds no profile");
     } catch (const std::exception& e) {
-      std::fprintf(stderr, "sondel-convert: Error loading profiles (%s): %s\n", profilePath.c_str(), e.what());
+      std::fprintf(stderr, "sondel-convert: Error loading profiles (%s): %s\n", profilePath.c_str(),
+                   e.what());
       return 1;
     }
   }
@@ -390,8 +415,10 @@ int Run(int argc, char** argv) {
     }
     TAudioFile row = NewAudioFile(f, duration, profileInd);
     if (args.Start) row.TimeStart = *args.Start;
-    if (args.End) row.TimeEnd = *args.End;
-    else if (duration <= 0) row.TimeEnd = row.TimeStart;  // unknown length: start only
+    if (args.End)
+      row.TimeEnd = *args.End;
+    else if (duration <= 0)
+      row.TimeEnd = row.TimeStart; // unknown length: start only
     if (duration > 0 && row.TimeStart >= duration) {
       reportFailure(f, "the start lies after the end of the file");
       continue;
@@ -422,7 +449,9 @@ int Run(int argc, char** argv) {
   }
   if (encoder.TasksCount() == 0) return 1;
 
-  auto outputOf = [&](int ATask) { return args.Merge ? plan.OutputFiles[0] : plan.OutputFiles[taskFiles[ATask][0]]; };
+  auto outputOf = [&](int ATask) {
+    return args.Merge ? plan.OutputFiles[0] : plan.OutputFiles[taskFiles[ATask][0]];
+  };
   TProgressView view(args.Quiet, encoder.TasksCount());
   bool done = false;
   bool stopped = false;
@@ -473,7 +502,7 @@ int Run(int argc, char** argv) {
   return failedFiles ? 1 : 0;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
   try {

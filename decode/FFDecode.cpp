@@ -20,8 +20,8 @@ struct TCustomDecoder::TStreamCopy {
   int Index = 0;
   int Id = 0;
   AVMediaType Type = AVMEDIA_TYPE_UNKNOWN;
-  AVRational TimeBase{0, 1};     // as stored
-  AVRational ScaleBase{0, 1};    // the same, with a zero denominator repaired
+  AVRational TimeBase{0, 1};  // as stored
+  AVRational ScaleBase{0, 1}; // the same, with a zero denominator repaired
   int64_t StartTime = AV_NOPTS_VALUE;
   int64_t Duration = AV_NOPTS_VALUE;
   AVRational StreamSAR{0, 1};
@@ -35,8 +35,8 @@ struct TCustomDecoder::TStreamCopy {
   int Channels = 0;
   int SampleRate = 0;
   int64_t BitRate = 0;
-  std::string CodecName;  // display name
-  std::string CodecText;  // the library's codec description
+  std::string CodecName; // display name
+  std::string CodecText; // the library's codec description
   TTagList Tags;
 };
 
@@ -117,7 +117,8 @@ int64_t ToMicroSeconds(int64_t AValue, AVRational ATimeBase) {
 // "%d.%.6d" of a time in µs; negative times keep their sign in front.
 std::string SecondsText(int64_t AMicroSeconds) {
   const char* sign = AMicroSeconds < 0 ? "-" : "";
-  uint64_t a = AMicroSeconds < 0 ? 0 - static_cast<uint64_t>(AMicroSeconds) : static_cast<uint64_t>(AMicroSeconds);
+  uint64_t a =
+      AMicroSeconds < 0 ? 0 - static_cast<uint64_t>(AMicroSeconds) : static_cast<uint64_t>(AMicroSeconds);
   return fmt::sprintf("%s%d.%.6d", sign, a / 1000000, a % 1000000);
 }
 
@@ -155,8 +156,8 @@ std::string LocalTimeText(int64_t ASeconds) {
   time_t t = static_cast<time_t>(ASeconds);
   struct tm tm {};
   if (!localtime_r(&t, &tm)) return std::string();
-  return fmt::sprintf("%.4d-%.2d-%.2d %.2d:%.2d:%.2d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
-                      tm.tm_min, tm.tm_sec);
+  return fmt::sprintf("%.4d-%.2d-%.2d %.2d:%.2d:%.2d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                      tm.tm_hour, tm.tm_min, tm.tm_sec);
 }
 
 struct TKeyName {
@@ -166,29 +167,82 @@ struct TKeyName {
 
 // Tag keys of the various containers and their common names.
 const TKeyName cKeyNames[] = {
-    {"LEAD_PERFORMER", "performer"}, {"PART_NUMBER", "track"}, {"ALBUMARTIST", "album_artist"},
-    {"TRACKNUMBER", "track"}, {"DISCNUMBER", "disc"}, {"Author", "artist"}, {"X-CreationTime", "date"},
-    {"CreationTime", "date"}, {"SourceFilename", "filename"}, {"X-Language", "language"},
-    {"X-Disposition", "disposition"}, {"X-Replaces", "replaces"}, {"X-Depends", "depends"}, {"X-Uses", "uses"},
-    {"X-UsesFont", "usesfont"}, {"WM/AlbumArtist", "album_artist"}, {"WM/AlbumTitle", "album"},
-    {"Author", "artist"}, {"Description", "comment"}, {"WM/Composer", "composer"},
-    {"WM/EncodedBy", "encoded_by"}, {"WM/EncodingSettings", "encoder"}, {"WM/Genre", "genre"},
-    {"WM/Language", "language"}, {"WM/OriginalFilename", "filename"}, {"WM/PartOfSet", "disc"},
-    {"WM/Publisher", "publisher"}, {"WM/Tool", "encoder"}, {"WM/TrackNumber", "track"}, {"WM/Track", "track"},
-    {"WM/MediaStationCallSign", "service_provider"}, {"WM/MediaStationName", "service_name"},
-    {"IART", "artist"}, {"ICMT", "comment"}, {"ICOP", "copyright"}, {"ICRD", "date"}, {"IGNR", "genre"},
-    {"ILNG", "language"}, {"INAM", "title"}, {"IPRD", "album"}, {"IPRT", "track"}, {"ISFT", "encoder"},
-    {"ITCH", "encoded_by"}, {"strn", "title"}, {"TALB", "album"}, {"TCOM", "composer"}, {"TCON", "genre"},
-    {"TCOP", "copyright"}, {"TENC", "encoded_by"}, {"TIT2", "title"}, {"TLAN", "language"},
-    {"TPE1", "artist"}, {"TPE2", "album_artist"}, {"TPE3", "performer"}, {"TPOS", "disc"},
-    {"TPUB", "publisher"}, {"TRCK", "track"}, {"TSSE", "encoder"}, {"TDRL", "date"}, {"TDRC", "date"},
-    {"TDEN", "creation_time"}, {"TSOA", "album-sort"}, {"TSOP", "artist-sort"}, {"TSOT", "title-sort"},
-    {"TAL", "album"}, {"TCO", "genre"}, {"TT2", "title"}, {"TEN", "encoded_by"}, {"TP1", "artist"},
-    {"TP2", "album_artist"}, {"TP3", "performer"}, {"TRK", "track"},
+    {"LEAD_PERFORMER", "performer"},
+    {"PART_NUMBER", "track"},
+    {"ALBUMARTIST", "album_artist"},
+    {"TRACKNUMBER", "track"},
+    {"DISCNUMBER", "disc"},
+    {"Author", "artist"},
+    {"X-CreationTime", "date"},
+    {"CreationTime", "date"},
+    {"SourceFilename", "filename"},
+    {"X-Language", "language"},
+    {"X-Disposition", "disposition"},
+    {"X-Replaces", "replaces"},
+    {"X-Depends", "depends"},
+    {"X-Uses", "uses"},
+    {"X-UsesFont", "usesfont"},
+    {"WM/AlbumArtist", "album_artist"},
+    {"WM/AlbumTitle", "album"},
+    {"Author", "artist"},
+    {"Description", "comment"},
+    {"WM/Composer", "composer"},
+    {"WM/EncodedBy", "encoded_by"},
+    {"WM/EncodingSettings", "encoder"},
+    {"WM/Genre", "genre"},
+    {"WM/Language", "language"},
+    {"WM/OriginalFilename", "filename"},
+    {"WM/PartOfSet", "disc"},
+    {"WM/Publisher", "publisher"},
+    {"WM/Tool", "encoder"},
+    {"WM/TrackNumber", "track"},
+    {"WM/Track", "track"},
+    {"WM/MediaStationCallSign", "service_provider"},
+    {"WM/MediaStationName", "service_name"},
+    {"IART", "artist"},
+    {"ICMT", "comment"},
+    {"ICOP", "copyright"},
+    {"ICRD", "date"},
+    {"IGNR", "genre"},
+    {"ILNG", "language"},
+    {"INAM", "title"},
+    {"IPRD", "album"},
+    {"IPRT", "track"},
+    {"ISFT", "encoder"},
+    {"ITCH", "encoded_by"},
+    {"strn", "title"},
+    {"TALB", "album"},
+    {"TCOM", "composer"},
+    {"TCON", "genre"},
+    {"TCOP", "copyright"},
+    {"TENC", "encoded_by"},
+    {"TIT2", "title"},
+    {"TLAN", "language"},
+    {"TPE1", "artist"},
+    {"TPE2", "album_artist"},
+    {"TPE3", "performer"},
+    {"TPOS", "disc"},
+    {"TPUB", "publisher"},
+    {"TRCK", "track"},
+    {"TSSE", "encoder"},
+    {"TDRL", "date"},
+    {"TDRC", "date"},
+    {"TDEN", "creation_time"},
+    {"TSOA", "album-sort"},
+    {"TSOP", "artist-sort"},
+    {"TSOT", "title-sort"},
+    {"TAL", "album"},
+    {"TCO", "genre"},
+    {"TT2", "title"},
+    {"TEN", "encoded_by"},
+    {"TP1", "artist"},
+    {"TP2", "album_artist"},
+    {"TP3", "performer"},
+    {"TRK", "track"},
 };
 static_assert(sizeof(cKeyNames) / sizeof(cKeyNames[0]) == 72);
 
-}  // namespace
+} // namespace
 
 std::string MetadataDisplayKey(const std::string& AKey) {
   for (auto& k : cKeyNames)
@@ -198,7 +252,9 @@ std::string MetadataDisplayKey(const std::string& AKey) {
 
 // ---------------------------------------------------------------------------
 
-TCustomDecoder::TCustomDecoder(TFFBaseComponent* AOwner) : TFFBaseComponent(AOwner) { ScanStreams(); }
+TCustomDecoder::TCustomDecoder(TFFBaseComponent* AOwner) : TFFBaseComponent(AOwner) {
+  ScanStreams();
+}
 
 TCustomDecoder::~TCustomDecoder() {
   // Derived classes close their own state in their destructors first.
@@ -207,7 +263,9 @@ TCustomDecoder::~TCustomDecoder() {
   for (; FLibLoads > 0; --FLibLoads) FFLoader().Unload(ProbeLibraries);
 }
 
-bool TCustomDecoder::AVLibLoaded() const { return FFLoader().Loaded(ProbeLibraries); }
+bool TCustomDecoder::AVLibLoaded() const {
+  return FFLoader().Loaded(ProbeLibraries);
+}
 
 bool TCustomDecoder::LoadAVLib(const std::string& APath) {
   FFLoader().SetLibraryPath(APath);
@@ -439,14 +497,18 @@ bool TCustomDecoder::IsStreamOfType(int AStreamIndex, AVMediaType AType) {
   return FCopy->Streams[AStreamIndex].Type == AType;
 }
 
-bool TCustomDecoder::IsAudioStream(int AStreamIndex) { return IsStreamOfType(AStreamIndex, AVMEDIA_TYPE_AUDIO); }
-bool TCustomDecoder::IsVideoStream(int AStreamIndex) { return IsStreamOfType(AStreamIndex, AVMEDIA_TYPE_VIDEO); }
+bool TCustomDecoder::IsAudioStream(int AStreamIndex) {
+  return IsStreamOfType(AStreamIndex, AVMEDIA_TYPE_AUDIO);
+}
+bool TCustomDecoder::IsVideoStream(int AStreamIndex) {
+  return IsStreamOfType(AStreamIndex, AVMEDIA_TYPE_VIDEO);
+}
 bool TCustomDecoder::IsSubtitleStream(int AStreamIndex) {
   return IsStreamOfType(AStreamIndex, AVMEDIA_TYPE_SUBTITLE);
 }
 
-const TCustomDecoder::TStreamCopy* TCustomDecoder::StreamForInfo(int AStreamIndex, AVMediaType AType, int AFirst,
-                                                                 const char* AKind) {
+const TCustomDecoder::TStreamCopy* TCustomDecoder::StreamForInfo(int AStreamIndex, AVMediaType AType,
+                                                                 int AFirst, const char* AKind) {
   if (!FCopy) {
     ReportError(llWarning, cFileNotLoaded);
     return nullptr;
@@ -470,15 +532,16 @@ const TCustomDecoder::TStreamCopy* TCustomDecoder::StreamForInfo(int AStreamInde
 }
 
 namespace {
-template <typename TInfo, typename TStream>
-void FillTimes(TInfo& AInfo, const TStream& AStream) {
+template <typename TInfo, typename TStream> void FillTimes(TInfo& AInfo, const TStream& AStream) {
   AInfo.StartTime = AStream.StartTime;
-  if (AStream.StartTime != AV_NOPTS_VALUE) AInfo.StartTimeScaled = ToMicroSeconds(AStream.StartTime, AStream.ScaleBase);
+  if (AStream.StartTime != AV_NOPTS_VALUE)
+    AInfo.StartTimeScaled = ToMicroSeconds(AStream.StartTime, AStream.ScaleBase);
   AInfo.Duration = AStream.Duration;
-  if (AStream.Duration != AV_NOPTS_VALUE) AInfo.DurationScaled = ToMicroSeconds(AStream.Duration, AStream.ScaleBase);
+  if (AStream.Duration != AV_NOPTS_VALUE)
+    AInfo.DurationScaled = ToMicroSeconds(AStream.Duration, AStream.ScaleBase);
   AInfo.BitRate = AStream.BitRate;
 }
-}  // namespace
+} // namespace
 
 bool TCustomDecoder::GetAudioStreamInfo(int AStreamIndex, TAudioStreamInfo& AInfo) {
   AInfo = TAudioStreamInfo();
@@ -506,8 +569,8 @@ bool TCustomDecoder::GetVideoStreamInfo(int AStreamIndex, TVideoStreamInfo& AInf
   if (s->CodecSAR.num == 0 || s->CodecSAR.den == 0 || s->Height == 0)
     AInfo.AspectRatio = 0;
   else
-    AInfo.AspectRatio = static_cast<float>(s->Width * (static_cast<double>(s->CodecSAR.num) / s->CodecSAR.den) /
-                                           s->Height);
+    AInfo.AspectRatio =
+        static_cast<float>(s->Width * (static_cast<double>(s->CodecSAR.num) / s->CodecSAR.den) / s->Height);
   AInfo.PixFmt = static_cast<AVPixelFormat>(s->Format);
   AInfo.FrameRate =
       (s->AvgFrameRate.num != 0 && s->AvgFrameRate.den != 0) ? s->AvgFrameRate : s->RealFrameRate;
@@ -592,7 +655,8 @@ std::string TCustomDecoder::StreamLine(const TStreamCopy& AStream) const {
     int dn = 0, dd = 0;
     FF.av_reduce(&dn, &dd, static_cast<int64_t>(AStream.Width) * AStream.StreamSAR.num,
                  static_cast<int64_t>(AStream.Height) * AStream.StreamSAR.den, 1024 * 1024);
-    line = fmt::sprintf("%s, PAR %d:%d DAR %d:%d", line, AStream.StreamSAR.num, AStream.StreamSAR.den, dn, dd);
+    line =
+        fmt::sprintf("%s, PAR %d:%d DAR %d:%d", line, AStream.StreamSAR.num, AStream.StreamSAR.den, dn, dd);
   }
 
   if (AStream.Type == AVMEDIA_TYPE_VIDEO) {
@@ -620,7 +684,8 @@ std::string TCustomDecoder::FileInfoText() {
   std::string text;
   AddLine(text, fmt::sprintf("File Name: %s", FileName()));
   AddLine(text, fmt::sprintf("Format Name: %s", FCopy->FormatName));
-  if (!FCopy->FormatLongName.empty()) AddLine(text, fmt::sprintf("Format Long Name: %s", FCopy->FormatLongName));
+  if (!FCopy->FormatLongName.empty())
+    AddLine(text, fmt::sprintf("Format Long Name: %s", FCopy->FormatLongName));
   AddLine(text, fmt::sprintf("File Size: %s", SizeText(FFileSize)));
 
   TFileStreamInfo info = FileStreamInfo();
@@ -675,4 +740,6 @@ std::string TCustomDecoder::FileInfoText() {
 
 TFFDecoder::TFFDecoder(TFFBaseComponent* AOwner) : TCustomDecoder(AOwner) {}
 
-TFFDecoder::~TFFDecoder() { CloseFile(); }
+TFFDecoder::~TFFDecoder() {
+  CloseFile();
+}

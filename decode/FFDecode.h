@@ -25,22 +25,22 @@
 // Before a record is filled, its strings are empty and every number is -1, so
 // a failed query leaves exactly that.
 struct TFileStreamInfo {
-  int64_t StartTime = -1;  // µs, -1 when unset
-  int64_t Duration = -1;   // µs, -1 when unset
-  int64_t BitRate = -1;    // bit/s, 0 when unknown
-  int64_t TimeStamp = -1;  // creation time, seconds since 1970-01-01 UTC; 0 when absent
-  int Year = -1;           // 0 when absent
-  int Track = -1;          // 0 when absent
+  int64_t StartTime = -1; // µs, -1 when unset
+  int64_t Duration = -1;  // µs, -1 when unset
+  int64_t BitRate = -1;   // bit/s, 0 when unknown
+  int64_t TimeStamp = -1; // creation time, seconds since 1970-01-01 UTC; 0 when absent
+  int Year = -1;          // 0 when absent
+  int Track = -1;         // 0 when absent
   std::string Title, Author, Copyright, Comment, Album, Genre;
 };
 
 struct TAudioStreamInfo {
   std::string Language;
   std::string CodecName;
-  int64_t StartTime = -1;        // stream units, may be AV_NOPTS_VALUE
-  int64_t StartTimeScaled = -1;  // µs, -1 when unset
-  int64_t Duration = -1;         // stream units, may be AV_NOPTS_VALUE
-  int64_t DurationScaled = -1;   // µs, -1 when unset
+  int64_t StartTime = -1;       // stream units, may be AV_NOPTS_VALUE
+  int64_t StartTimeScaled = -1; // µs, -1 when unset
+  int64_t Duration = -1;        // stream units, may be AV_NOPTS_VALUE
+  int64_t DurationScaled = -1;  // µs, -1 when unset
   int64_t BitRate = -1;
   int Channels = -1;
   int SampleRate = -1;
@@ -57,7 +57,7 @@ struct TVideoStreamInfo {
   int64_t BitRate = -1;
   int Height = -1;
   int Width = -1;
-  float AspectRatio = -1;  // display aspect ratio; 0 when the sample aspect ratio is not set
+  float AspectRatio = -1; // display aspect ratio; 0 when the sample aspect ratio is not set
   AVPixelFormat PixFmt = static_cast<AVPixelFormat>(-1);
   AVRational FrameRate{-1, -1};
 };
@@ -134,8 +134,7 @@ protected:
   // queries report out of the current context.
   virtual void ScanStreams();
   void ReportError(TLogLevel ALevel, const std::string& AText);
-  template <typename... Args>
-  void ReportErrorF(TLogLevel ALevel, const char* AFormat, const Args&... AArgs) {
+  template <typename... Args> void ReportErrorF(TLogLevel ALevel, const char* AFormat, const Args&... AArgs) {
     ReportError(ALevel, fmt::sprintf(AFormat, AArgs...));
   }
   // Raises when one of the libraries the probe calls is not loaded.

@@ -39,7 +39,7 @@ template <typename T> void ScaleFloat(uint8_t* AData, size_t ACount, int AVolume
   for (size_t i = 0; i < ACount; ++i) p[i] = std::clamp(p[i] * f, T(-1), T(1));
 }
 
-}  // namespace
+} // namespace
 
 void ApplyVolume(AVFrame* AFrame, int AVolume) {
   if (AVolume == 256 || !AFrame || AFrame->nb_samples <= 0) return;
@@ -58,8 +58,12 @@ void ApplyVolume(AVFrame* AFrame, int AVolume) {
       }
       break;
     }
-    case AV_SAMPLE_FMT_S16: ScaleInt<int16_t>(d, count, AVolume, INT16_MIN, INT16_MAX); break;
-    case AV_SAMPLE_FMT_S32: ScaleInt<int32_t>(d, count, AVolume, INT32_MIN, INT32_MAX); break;
+    case AV_SAMPLE_FMT_S16:
+      ScaleInt<int16_t>(d, count, AVolume, INT16_MIN, INT16_MAX);
+      break;
+    case AV_SAMPLE_FMT_S32:
+      ScaleInt<int32_t>(d, count, AVolume, INT32_MIN, INT32_MAX);
+      break;
     case AV_SAMPLE_FMT_S64: {
       auto q = reinterpret_cast<int64_t*>(d);
       for (size_t i = 0; i < count; ++i) {
@@ -68,15 +72,20 @@ void ApplyVolume(AVFrame* AFrame, int AVolume) {
       }
       break;
     }
-    case AV_SAMPLE_FMT_FLT: ScaleFloat<float>(d, count, AVolume); break;
-    case AV_SAMPLE_FMT_DBL: ScaleFloat<double>(d, count, AVolume); break;
-    default: break;
+    case AV_SAMPLE_FMT_FLT:
+      ScaleFloat<float>(d, count, AVolume);
+      break;
+    case AV_SAMPLE_FMT_DBL:
+      ScaleFloat<double>(d, count, AVolume);
+      break;
+    default:
+      break;
     }
   }
 }
 
-TAudioPipeline::TAudioPipeline(AVCodecContext* AEncoder, AVStream* AStream, const TAudioPipelineSettings& ASettings,
-                               TPacketSink ASink, TLogSink ALog)
+TAudioPipeline::TAudioPipeline(AVCodecContext* AEncoder, AVStream* AStream,
+                               const TAudioPipelineSettings& ASettings, TPacketSink ASink, TLogSink ALog)
     : FEnc(AEncoder), FStream(AStream), FSet(ASettings), FSink(std::move(ASink)), FLog(std::move(ALog)) {
   FFifo = FF.av_audio_fifo_alloc(FEnc->sample_fmt, FEnc->ch_layout.nb_channels, std::max(FrameSize(), 1024));
   FEncFrame = FF.av_frame_alloc();
@@ -102,7 +111,8 @@ void TAudioPipeline::Log(int ALevel, const std::string& AText) {
 
 int TAudioPipeline::FrameSize() const {
   // Encoders that take any number of samples get whole buffers.
-  if (FEnc->frame_size <= 1 || (FEnc->codec && (FEnc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE)))
+  if (FEnc->frame_size <= 1 ||
+      (FEnc->codec && (FEnc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE)))
     return 0;
   return FEnc->frame_size;
 }
@@ -112,10 +122,11 @@ void TAudioPipeline::CheckInputFormat(const AVFrame* AFrame) {
                  FF.av_channel_layout_compare(&AFrame->ch_layout, &FInLayout) != 0;
   if (!changed) return;
   if (FHaveInputFormat) {
-    Log(KInfo, fmt::sprintf("Input stream #%d.%d frame changed from rate:%d fmt:%s ch:%d to rate:%d fmt:%s ch:%d",
-                            FSet.InputFileIndex, FSet.InputStreamIndex, FInRate, SampleFmtName(FInFormat),
-                            FInLayout.nb_channels, AFrame->sample_rate, SampleFmtName(AFrame->format),
-                            AFrame->ch_layout.nb_channels));
+    Log(KInfo,
+        fmt::sprintf("Input stream #%d.%d frame changed from rate:%d fmt:%s ch:%d to rate:%d fmt:%s ch:%d",
+                     FSet.InputFileIndex, FSet.InputStreamIndex, FInRate, SampleFmtName(FInFormat),
+                     FInLayout.nb_channels, AFrame->sample_rate, SampleFmtName(AFrame->format),
+                     AFrame->ch_layout.nb_channels));
     // What the old resampler still holds belongs to the old format.
     if (FSwr) EndOfInput();
   }
@@ -178,7 +189,8 @@ uint8_t** TAudioPipeline::ConvBuffer(int ASamples) {
 
 void TAudioPipeline::WriteToFifo(uint8_t* const* AData, int ASamples) {
   if (ASamples <= 0) return;
-  if (FF.av_audio_fifo_write(FFifo, reinterpret_cast<void**>(const_cast<uint8_t**>(AData)), ASamples) < ASamples)
+  if (FF.av_audio_fifo_write(FFifo, reinterpret_cast<void**>(const_cast<uint8_t**>(AData)), ASamples) <
+      ASamples)
     RaiseFFmpeg("av_fifo_realloc2() failed");
 }
 
@@ -232,7 +244,8 @@ void TAudioPipeline::Process(const AVFrame* AFrame, int64_t AInputTime, int AFir
       } else if (FSet.AudioSyncMethod > 1 && FSwr) {
         int comp = std::clamp(int(delta), -FSet.AudioSyncMethod, FSet.AudioSyncMethod);
         if (FSet.Verbose > 2)
-          Log(KVerbose, fmt::sprintf("compensating audio timestamp drift:%f compensation:%d in:%d", delta, comp, erate));
+          Log(KVerbose, fmt::sprintf("compensating audio timestamp drift:%f compensation:%d in:%d", delta,
+                                     comp, erate));
         FF.swr_set_compensation(FSwr, comp, erate);
       }
     }
@@ -283,7 +296,7 @@ void TAudioPipeline::EncodeFromFifo(bool AFlushAll) {
       if (avail >= fs)
         n = fs;
       else if (AFlushAll && avail > 0)
-        n = avail;  // a short last frame: the library pads it when the codec needs whole frames
+        n = avail; // a short last frame: the library pads it when the codec needs whole frames
       else
         return;
     } else {
@@ -301,7 +314,7 @@ void TAudioPipeline::EncodeFromFifo(bool AFlushAll) {
     FEncFrame->pts = FNextPts;
     FNextPts += n;
     SendFrame(FEncFrame);
-    if (fs > 0 && n < fs) return;  // that was the last one
+    if (fs > 0 && n < fs) return; // that was the last one
   }
 }
 

@@ -18,10 +18,10 @@
 #include "util/FFApi.h"
 
 struct TAudioPipelineSettings {
-  int AudioSyncMethod = 0;        // 0 none, 1 pad/trim, >1 also stretch by at most that many samples/s
-  float AudioDriftThreshold = 0.1f;  // seconds
+  int AudioSyncMethod = 0;          // 0 none, 1 pad/trim, >1 also stretch by at most that many samples/s
+  float AudioDriftThreshold = 0.1f; // seconds
   int Verbose = 1;
-  int64_t StartTime = 0;  // microseconds, subtracted from input times for drift handling
+  int64_t StartTime = 0; // microseconds, subtracted from input times for drift handling
   bool ExitOnError = false;
   // Identifies the input in the "frame changed" line.
   int InputFileIndex = 0;
@@ -56,7 +56,7 @@ public:
   // encoder's delayed packets.
   void Finish();
 
-  int64_t SamplesSent() const { return FNextPts; }  // samples handed to the encoder
+  int64_t SamplesSent() const { return FNextPts; } // samples handed to the encoder
   int64_t EncodedBytes() const { return FEncodedBytes; }
   int64_t PacketCount() const { return FPackets; }
   bool ResamplerInUse() const { return FSwr != nullptr; }
@@ -81,7 +81,7 @@ private:
   AVAudioFifo* FFifo = nullptr;
   AVFrame* FEncFrame = nullptr;
   AVPacket* FPacket = nullptr;
-  uint8_t** FConvBuf = nullptr;  // converted samples, grows only
+  uint8_t** FConvBuf = nullptr; // converted samples, grows only
   int FConvCapacity = 0;
   bool FIsStart = true;
   int64_t FNextPts = 0;

@@ -13,8 +13,12 @@
 // ---------------------------------------------------------------------------
 // Records.
 
-void InitInputOptions(TInputOptions& AOptions) { AOptions = TInputOptions(); }
-void InitOutputOptions(TOutputOptions& AOptions) { AOptions = TOutputOptions(); }
+void InitInputOptions(TInputOptions& AOptions) {
+  AOptions = TInputOptions();
+}
+void InitOutputOptions(TOutputOptions& AOptions) {
+  AOptions = TOutputOptions();
+}
 
 int64_t StreamTimeStampToUnix(double ATimeStamp) {
   // "Now" is the current time itself; other values are local times that
@@ -23,7 +27,7 @@ int64_t StreamTimeStampToUnix(double ATimeStamp) {
   double localSeconds = std::nearbyint((ATimeStamp - 25569.0) * 86400.0);
   time_t t = static_cast<time_t>(localSeconds);
   struct tm fields {};
-  gmtime_r(&t, &fields);  // the local wall-clock fields
+  gmtime_r(&t, &fields); // the local wall-clock fields
   fields.tm_isdst = -1;
   return static_cast<int64_t>(mktime(&fields));
 }
@@ -35,7 +39,9 @@ std::string Lower(std::string AText) {
   return AText;
 }
 
-bool SameText(const std::string& A, const char* B) { return Lower(A) == Lower(B); }
+bool SameText(const std::string& A, const char* B) {
+  return Lower(A) == Lower(B);
+}
 
 int64_t Int64OrNotSet(const std::string& AText) {
   int64_t v = 0;
@@ -69,7 +75,8 @@ bool IsOneOf(const std::string& AName, std::initializer_list<const char*> ANames
 void ApplyExtOptions(TFFmpeg& AJob, const std::string& AText, bool AOutput) {
   for (const auto& l : SplitOptionText(AText)) {
     std::string name = Lower(l.Name);
-    if (IsOneOf(name, {"newvideo", "newaudio", "newsubtitle", "apre", "vpre", "spre", "vfilters", "vf"})) continue;
+    if (IsOneOf(name, {"newvideo", "newaudio", "newsubtitle", "apre", "vpre", "spre", "vfilters", "vf"}))
+      continue;
     if (AOutput && IsOneOf(name, {"acodec", "vcodec", "scodec", "s"})) continue;
     AJob.SetExtOption(name, l.Value);
   }
@@ -172,9 +179,9 @@ void ApplyOutputOptions(TFFmpeg& AJob, const TOutputOptions& AOpts) {
   const TStreamInfo& i = AOpts.Info;
   if (i.Year > 0) o.SetMetadata("year", std::to_string(i.Year));
   if (i.Track > 0) o.SetMetadata("track", std::to_string(i.Track));
-  const std::pair<const char*, const std::string*> texts[] = {{"title", &i.Title},         {"author", &i.Author},
-                                                              {"copyright", &i.Copyright}, {"comment", &i.Comment},
-                                                              {"album", &i.Album},         {"genre", &i.Genre}};
+  const std::pair<const char*, const std::string*> texts[] = {
+      {"title", &i.Title},     {"author", &i.Author}, {"copyright", &i.Copyright},
+      {"comment", &i.Comment}, {"album", &i.Album},   {"genre", &i.Genre}};
   for (auto& t : texts)
     if (!t.second->empty()) o.SetMetadata(t.first, *t.second);
 }
@@ -191,7 +198,7 @@ const std::pair<TLibrary, const char*> JobLibraries[] = {{avUtil, "LibAVUtil not
 thread_local int GStartDepth = 0;
 thread_local int GStartsOwed = 0;
 
-}  // namespace
+} // namespace
 
 TInputOptions InputOptionsFromText(const std::string& AExtOptions) {
   TInputOptions r;
@@ -260,7 +267,8 @@ void TFFmpegList::Exchange(int AIndex1, int AIndex2) {
   std::swap(FItems[AIndex1], FItems[AIndex2]);
 }
 TFFmpeg* TFFmpegList::Item(int AIndex) const {
-  if (AIndex < 0 || AIndex >= Count()) throw std::out_of_range(fmt::sprintf("List index out of bounds (%d)", AIndex));
+  if (AIndex < 0 || AIndex >= Count())
+    throw std::out_of_range(fmt::sprintf("List index out of bounds (%d)", AIndex));
   return FItems[AIndex].get();
 }
 int TFFmpegList::IndexOf(const TFFmpeg* ATask) const {
@@ -315,7 +323,9 @@ bool TCustomEncoder::LoadAVLib(const std::string& APath) {
   return true;
 }
 
-bool TCustomEncoder::AVLibLoaded() const { return FFLoader().Loaded(EncoderLibraries); }
+bool TCustomEncoder::AVLibLoaded() const {
+  return FFLoader().Loaded(EncoderLibraries);
+}
 
 void TCustomEncoder::UnloadAVLib() {
   if (FLibLoads <= 0) return;
@@ -327,9 +337,13 @@ void TCustomEncoder::CheckNotWorking(const char* AOperation) const {
   if (FWorking) throw std::runtime_error(fmt::sprintf("Cannot %s while working.", AOperation));
 }
 
-TFFmpeg* TCustomEncoder::TaskAt(int AIndex) const { return FTasks.Item(AIndex); }
+TFFmpeg* TCustomEncoder::TaskAt(int AIndex) const {
+  return FTasks.Item(AIndex);
+}
 
-std::unique_ptr<TFFmpeg> TCustomEncoder::NewTask(int AMaxFiles) { return std::make_unique<TFFmpeg>(AMaxFiles, this); }
+std::unique_ptr<TFFmpeg> TCustomEncoder::NewTask(int AMaxFiles) {
+  return std::make_unique<TFFmpeg>(AMaxFiles, this);
+}
 
 void TCustomEncoder::ApplyInputRecord(TFFmpeg& ATask, TInputOptions& ARecord, const std::string& AFileName) {
   if (ARecord.FileName.empty()) ARecord.FileName = AFileName;
@@ -345,8 +359,10 @@ void TCustomEncoder::ApplyInputRecord(TFFmpeg& ATask, TInputOptions& ARecord, co
 
 // Opens input AIndex of ATask; on failure the stored record is reset and
 // the job's text copied.
-bool TCustomEncoder::OpenInputChecked(TFFmpeg& ATask, int AIndex, const std::string& AFileName, bool AHasRecord) {
-  if (!AHasRecord && ATask.FInputOptions.size() > size_t(AIndex)) InitInputOptions(ATask.FInputOptions[AIndex]);
+bool TCustomEncoder::OpenInputChecked(TFFmpeg& ATask, int AIndex, const std::string& AFileName,
+                                      bool AHasRecord) {
+  if (!AHasRecord && ATask.FInputOptions.size() > size_t(AIndex))
+    InitInputOptions(ATask.FInputOptions[AIndex]);
   ATask.SetReadTimeout(ReadTimeout);
   if (ATask.OpenInput(AFileName)) return true;
   if (ATask.FInputOptions.size() > size_t(AIndex)) InitInputOptions(ATask.FInputOptions[AIndex]);
@@ -361,7 +377,7 @@ int TCustomEncoder::AddTask(const std::string& AFileName, TInputOptions* AOption
       SetLastErrMsg(l.second);
       return -1;
     }
-  std::unique_ptr<TFFmpeg> task = NewTask(CustomMaxFiles);  // a bad maximum raises to the caller
+  std::unique_ptr<TFFmpeg> task = NewTask(CustomMaxFiles); // a bad maximum raises to the caller
   try {
     task->HaltOnInvalidOption = HaltOnInvalidOption;
     task->Options().HaltOnInvalidOption = HaltOnInvalidOption;
@@ -407,7 +423,8 @@ bool TCustomEncoder::AddInputFile(int ATaskIndex, const std::string& AFileName, 
   }
 }
 
-bool TCustomEncoder::AddInputFile(int ATaskIndex, const std::string& AFileName, const std::string& AExtOptions) {
+bool TCustomEncoder::AddInputFile(int ATaskIndex, const std::string& AFileName,
+                                  const std::string& AExtOptions) {
   TInputOptions r = InputOptionsFromText(AExtOptions);
   return AddInputFile(ATaskIndex, AFileName, &r);
 }
@@ -467,7 +484,8 @@ bool TCustomEncoder::SetOutputFile(int ATaskIndex, const std::string& AFileName,
   }
 }
 
-bool TCustomEncoder::SetOutputFile(int ATaskIndex, const std::string& AFileName, const std::string& AExtOptions) {
+bool TCustomEncoder::SetOutputFile(int ATaskIndex, const std::string& AFileName,
+                                   const std::string& AExtOptions) {
   TOutputOptions r = OutputOptionsFromText(AExtOptions);
   return SetOutputFile(ATaskIndex, AFileName, &r);
 }

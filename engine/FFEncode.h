@@ -43,7 +43,7 @@ constexpr int64_t TimeNotSet = INT64_MIN;
 struct TInputOptions {
   std::string FileName;
   std::string ForceFormat;
-  int64_t TimeStart = TimeNotSet;  // microseconds
+  int64_t TimeStart = TimeNotSet; // microseconds
   int ProgramID = -1;
   std::string ExtOptions;
   int Tag = 0;
@@ -61,7 +61,7 @@ struct TStreamInfo {
 
 enum TOptionTargetType { ttIgnore, ttVCD, ttSVCD, ttDVD };
 enum TOptionNormType { ntAuto, ntPAL, ntNTSC };
-using TOptionNormDefault = TOptionNormType;  // ntPAL or ntNTSC
+using TOptionNormDefault = TOptionNormType; // ntPAL or ntNTSC
 
 struct TOutputOptions {
   std::string FileName;
@@ -74,7 +74,7 @@ struct TOutputOptions {
   std::string AudioCodec;
   std::string AudioPreset;
   bool DisableAudio = false;
-  int AudioVolume = -1;  // 256 = unchanged
+  int AudioVolume = -1; // 256 = unchanged
   int AudioChannels = -1;
   int AudioSampleRate = -1;
   int AudioBitrate = -1;
@@ -104,8 +104,8 @@ struct TOutputOptions {
   std::string SubtitleLanguage;
   bool InputSync = false;
   bool CopyTimestamp = false;
-  int64_t TimeStart = TimeNotSet;   // microseconds
-  int64_t TimeLength = TimeNotSet;  // microseconds
+  int64_t TimeStart = TimeNotSet;  // microseconds
+  int64_t TimeLength = TimeNotSet; // microseconds
   TStreamInfo Info;
   TOptionTargetType TargetType = ttIgnore;
   TOptionNormType NormType = ntAuto;
@@ -135,12 +135,12 @@ struct TProgressInfo {
   float Quality = 0;
   float BitRate = 0;
   int64_t CurrentSize = 0;
-  int64_t CurrentDuration = 0;  // microseconds
-  int64_t TotalDuration = 0;    // microseconds
+  int64_t CurrentDuration = 0; // microseconds
+  int64_t TotalDuration = 0;   // microseconds
 };
 
 struct TTerminateInfo {
-  int TaskIndex = 0;  // -1 for the final notice
+  int TaskIndex = 0; // -1 for the final notice
   bool Finished = false;
   bool Exception = false;
   std::string ExceptionMsg;
@@ -166,7 +166,9 @@ public:
 
   // Opening the files; overridable so that a stand-in task can pretend.
   virtual bool OpenInput(const std::string& AFileName) { return OpenInputFile(AFileName); }
-  virtual int OpenOutput(const std::string& AFileName, bool AJoin) { return OpenOutputFile(AFileName, AJoin); }
+  virtual int OpenOutput(const std::string& AFileName, bool AJoin) {
+    return OpenOutputFile(AFileName, AJoin);
+  }
   virtual void Join() { JoinSetup(); }
 
 private:
@@ -184,7 +186,7 @@ public:
   void Clear();
   void Delete(int AIndex);
   void Exchange(int AIndex1, int AIndex2);
-  TFFmpeg* Item(int AIndex) const;  // std::out_of_range for a bad index
+  TFFmpeg* Item(int AIndex) const; // std::out_of_range for a bad index
   int IndexOf(const TFFmpeg* ATask) const;
   int Count() const { return static_cast<int>(FItems.size()); }
   void PauseAll();
@@ -236,7 +238,7 @@ public:
   void* UserData = nullptr;
   int CustomMaxFiles = 20;
   bool HaltOnInvalidOption = true;
-  int ReadTimeout = 10000;  // milliseconds
+  int ReadTimeout = 10000; // milliseconds
   int Verbose = 1;
 
   bool Preview() const { return FPreview; }
@@ -284,7 +286,7 @@ private:
   std::mutex FNoticeLock;
   std::condition_variable FNoticeCond;
   std::deque<TTerminateInfo> FNotices;
-  bool FNoticeBusy = false;  // a queued notice is being delivered
+  bool FNoticeBusy = false; // a queued notice is being delivered
   bool FNoticeQuit = false;
   std::thread FNotifier;
   void QueueNotice(const TTerminateInfo& AInfo);

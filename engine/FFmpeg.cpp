@@ -25,22 +25,31 @@ int64_t MonotonicMicroseconds() {
 // The jobs whose events the current thread is running, innermost last.
 thread_local std::vector<const TCustomFFmpeg*> GEventJobs;
 
-bool LibrariesLoaded() { return FFLoader().Loaded(TLibraries{avUtil, avCodec, avFormat}); }
+bool LibrariesLoaded() {
+  return FFLoader().Loaded(TLibraries{avUtil, avCodec, avFormat});
+}
 
 // Lower priorities become a higher nice value of the thread; raising needs
 // privileges and is left alone.
 void ApplyPriority(TThreadPriority APriority) {
   int nice = 0;
   switch (APriority) {
-    case tpIdle: nice = 19; break;
-    case tpLowest: nice = 10; break;
-    case tpLower: nice = 5; break;
-    default: return;
+  case tpIdle:
+    nice = 19;
+    break;
+  case tpLowest:
+    nice = 10;
+    break;
+  case tpLower:
+    nice = 5;
+    break;
+  default:
+    return;
   }
   setpriority(PRIO_PROCESS, static_cast<id_t>(CurrentThreadID()), nice);
 }
 
-}  // namespace
+} // namespace
 
 std::mutex& CodecLock() {
   static std::mutex lock;
@@ -79,9 +88,13 @@ size_t TCodecList::Count() const {
 }
 
 // ---------------------------------------------------------------------------
-TCustomFFmpeg::TJobEventScope::TJobEventScope(const TCustomFFmpeg& AJob) { GEventJobs.push_back(&AJob); }
+TCustomFFmpeg::TJobEventScope::TJobEventScope(const TCustomFFmpeg& AJob) {
+  GEventJobs.push_back(&AJob);
+}
 
-TCustomFFmpeg::TJobEventScope::~TJobEventScope() { GEventJobs.pop_back(); }
+TCustomFFmpeg::TJobEventScope::~TJobEventScope() {
+  GEventJobs.pop_back();
+}
 
 bool TCustomFFmpeg::InOwnEvent() const {
   if (FRunThreadID.load() == CurrentThreadID()) return true;
@@ -103,8 +116,8 @@ template <typename F> bool TCustomFFmpeg::Protected(F&& ACall) {
 
 TCustomFFmpeg::TCustomFFmpeg(int AMaxFiles) : TFFBaseComponent(nullptr), FMaxFiles(AMaxFiles) {
   if (AMaxFiles < 1 || AMaxFiles > MaxFilesLimit)
-    throw std::out_of_range(
-        fmt::sprintf("Assertion failed: max files %d is outside 1..%d (FFmpeg, line 980)", AMaxFiles, MaxFilesLimit));
+    throw std::out_of_range(fmt::sprintf("Assertion failed: max files %d is outside 1..%d (FFmpeg, line 980)",
+                                         AMaxFiles, MaxFilesLimit));
   Finput_files.assign(FMaxFiles, nullptr);
   Finput_files_ts_offset.assign(FMaxFiles, 0);
   Finput_files_ts_scale.assign(FMaxFiles, {});
@@ -206,7 +219,7 @@ void TCustomFFmpeg::ThreadMain(TThreadPriority APriority) {
   ApplyPriority(APriority);
   RunConvert();
   FRunThreadID = 0;
-  FRunDone = true;  // the last touch of the job by this thread
+  FRunDone = true; // the last touch of the job by this thread
 }
 
 void TCustomFFmpeg::Transcode() {
@@ -262,7 +275,7 @@ void TCustomFFmpeg::StopOrTerminate(bool AWaitForStop) {
       FTermDone = false;
       FTermThread = std::thread([this] {
         Protected([this] { DoTerminate(); });
-        FTermDone = true;  // the last touch of the job by this thread
+        FTermDone = true; // the last touch of the job by this thread
       });
     }
   }
@@ -279,7 +292,8 @@ void TCustomFFmpeg::JoinThreads() {
   {
     std::lock_guard lock(FStateLock);
     if (FThread.joinable() && FThread.get_id() != std::this_thread::get_id()) worker = std::move(FThread);
-    if (FTermThread.joinable() && FTermThread.get_id() != std::this_thread::get_id()) term = std::move(FTermThread);
+    if (FTermThread.joinable() && FTermThread.get_id() != std::this_thread::get_id())
+      term = std::move(FTermThread);
   }
   if (worker.joinable()) worker.join();
   if (term.joinable()) term.join();
@@ -337,7 +351,9 @@ TCustomFFmpeg::TReadTimeoutGuard::TReadTimeoutGuard(TCustomFFmpeg& AJob)
   FJob.FLastRead = MonotonicMicroseconds();
 }
 
-void TCustomFFmpeg::TReadTimeoutGuard::Restart() { FJob.FLastRead = MonotonicMicroseconds(); }
+void TCustomFFmpeg::TReadTimeoutGuard::Restart() {
+  FJob.FLastRead = MonotonicMicroseconds();
+}
 
 TCustomFFmpeg::TReadTimeoutGuard::~TReadTimeoutGuard() {
   FJob.FLastRead = NotReading;
@@ -345,9 +361,14 @@ TCustomFFmpeg::TReadTimeoutGuard::~TReadTimeoutGuard() {
   // Logged here rather than in the callback, which runs under the
   // registry's lock.
   switch (FJob.FInterruptReason.exchange(irNone)) {
-    case irTimeout: Logger().Log(&FJob, llInfo, "connecting/reading/writing timeout"); break;
-    case irCanceled: Logger().Log(&FJob, llInfo, "connecting/reading/writing canceled"); break;
-    default: break;
+  case irTimeout:
+    Logger().Log(&FJob, llInfo, "connecting/reading/writing timeout");
+    break;
+  case irCanceled:
+    Logger().Log(&FJob, llInfo, "connecting/reading/writing canceled");
+    break;
+  default:
+    break;
   }
 }
 
@@ -366,10 +387,18 @@ int TCustomFFmpeg::OpenInputWithTimeout(AVFormatContext** ACtx, const std::strin
 }
 
 // ---------------------------------------------------------------------------
-void TCustomFFmpeg::AddEncoder(const TAVOutputStream* ASt, AVCodecContext* ACtx) { FEncoderList.Add(ASt, ACtx); }
-void TCustomFFmpeg::RemoveEncoder(const TAVOutputStream* ASt) { FEncoderList.Remove(ASt); }
-void TCustomFFmpeg::AddDecoder(const TAVInputStream* ASt, AVCodecContext* ACtx) { FDecoderList.Add(ASt, ACtx); }
-void TCustomFFmpeg::RemoveDecoder(const TAVInputStream* ASt) { FDecoderList.Remove(ASt); }
+void TCustomFFmpeg::AddEncoder(const TAVOutputStream* ASt, AVCodecContext* ACtx) {
+  FEncoderList.Add(ASt, ACtx);
+}
+void TCustomFFmpeg::RemoveEncoder(const TAVOutputStream* ASt) {
+  FEncoderList.Remove(ASt);
+}
+void TCustomFFmpeg::AddDecoder(const TAVInputStream* ASt, AVCodecContext* ACtx) {
+  FDecoderList.Add(ASt, ACtx);
+}
+void TCustomFFmpeg::RemoveDecoder(const TAVInputStream* ASt) {
+  FDecoderList.Remove(ASt);
+}
 
 void TCustomFFmpeg::FreeResources() {
   if (!LibrariesLoaded()) return;

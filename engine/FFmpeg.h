@@ -83,19 +83,19 @@ private:
     const void* st;
     AVCodecContext* Ctx;
   };
-  std::vector<TCodecItem> FItems;  // FItems.back() is the head (newest)
+  std::vector<TCodecItem> FItems; // FItems.back() is the head (newest)
 };
 
 // The values of one progress report.
 struct TJobProgress {
-  int FileIndex = -1;  // input file being read; -1 for the last report
+  int FileIndex = -1; // input file being read; -1 for the last report
   int FrameNumber = -1;
   int FPS = -1;
   float Quality = -1.0f;
   float BitRate = 0.0f;
   int64_t CurrentSize = 0;
-  int64_t CurrentDuration = 0;  // microseconds
-  int64_t TotalDuration = -1;   // microseconds, -1 when unknown
+  int64_t CurrentDuration = 0; // microseconds
+  int64_t TotalDuration = -1;  // microseconds, -1 when unknown
 };
 
 class TCustomFFmpeg;
@@ -151,8 +151,8 @@ public:
   void SetReadTimeout(int AValue) { FReadTimeout.store(AValue); }
 
   bool HaltOnInvalidOption = true;
-  int64_t ReportInterval = 500000;   // microseconds between progress reports
-  int64_t PreviewInterval = 100000;  // microseconds between preview frames
+  int64_t ReportInterval = 500000;  // microseconds between progress reports
+  int64_t PreviewInterval = 100000; // microseconds between preview frames
 
   TJobNotifyEvent OnTerminate;
   TJobProgressEvent OnProgress;
@@ -256,8 +256,8 @@ protected:
   // ---- Per-file tables (FMaxFiles entries each) ----------------------------
   const int FMaxFiles;
   std::vector<AVFormatContext*> Finput_files;
-  std::vector<int64_t> Finput_files_ts_offset;             // microseconds
-  std::vector<std::vector<double>> Finput_files_ts_scale;  // per stream; size() is the count
+  std::vector<int64_t> Finput_files_ts_offset;            // microseconds
+  std::vector<std::vector<double>> Finput_files_ts_scale; // per stream; size() is the count
   std::vector<AVFormatContext*> Foutput_files;
   std::vector<std::vector<TAVOutputStream*>> Foutput_streams_for_file;
   // Full path of an output file that this job created (empty when it did
@@ -280,17 +280,17 @@ private:
   mutable std::mutex FStateLock;
   std::atomic<bool> FConverting{false};
   std::atomic<bool> FTerminated{false};
-  std::atomic<bool> FTerminating{false};  // the termination step has been claimed
+  std::atomic<bool> FTerminating{false}; // the termination step has been claimed
   std::atomic<bool> FNoticeGiven{false};
   std::atomic<bool> FFinished{false};
   std::atomic<bool> FFatalException{false};
-  std::string FFatalMessage;  // under FStateLock
+  std::string FFatalMessage; // under FStateLock
 
-  std::thread FThread;      // the worker of a threaded run
-  std::thread FTermThread;  // the termination step of a job that never ran
+  std::thread FThread;     // the worker of a threaded run
+  std::thread FTermThread; // the termination step of a job that never ran
   std::atomic<bool> FRunDone{true};
   std::atomic<bool> FTermDone{true};
-  std::atomic<uint32_t> FRunThreadID{0};  // thread running RunConvert
+  std::atomic<uint32_t> FRunThreadID{0}; // thread running RunConvert
 
   // Stop request and pause gate.
   mutable std::mutex FGateLock;
@@ -301,7 +301,7 @@ private:
   // Blocking I/O.
   static constexpr int64_t NotReading = std::numeric_limits<int64_t>::max();
   std::atomic<int> FReadTimeout{10000};
-  std::atomic<int64_t> FLastRead{NotReading};  // monotonic microseconds
+  std::atomic<int64_t> FLastRead{NotReading}; // monotonic microseconds
   enum TInterruptReason : int { irNone, irTimeout, irCanceled };
   std::atomic<int> FInterruptReason{irNone};
 

@@ -17,9 +17,13 @@ namespace {
 constexpr int KEncoding = AV_OPT_FLAG_ENCODING_PARAM;
 constexpr int KDecoding = AV_OPT_FLAG_DECODING_PARAM;
 
-int64_t NowMicro() { return FF.av_gettime_relative ? FF.av_gettime_relative() : 0; }
+int64_t NowMicro() {
+  return FF.av_gettime_relative ? FF.av_gettime_relative() : 0;
+}
 
-const char* KindName(bool AEncoder) { return AEncoder ? "encoder" : "decoder"; }
+const char* KindName(bool AEncoder) {
+  return AEncoder ? "encoder" : "decoder";
+}
 
 struct TCodecContextDeleter {
   void operator()(AVCodecContext* ACtx) const {
@@ -34,14 +38,15 @@ struct TBSFDeleter {
 };
 
 bool SameFile(const std::string& A, const std::string& B) {
-  struct stat sa{}, sb{};
+  struct stat sa {
+  }, sb{};
   std::string a = IsUnicodeURL(A) ? FromLibraryName(A) : A;
   std::string b = IsUnicodeURL(B) ? FromLibraryName(B) : B;
   if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-}  // namespace
+} // namespace
 
 TFFmpegJob::TFFmpegJob(int AMaxFiles) : TCustomFFmpeg(AMaxFiles), FOptions(this, this) {
   FOptions.HaltOnInvalidOption = HaltOnInvalidOption;
@@ -78,9 +83,13 @@ std::vector<AVRational> TFFmpegJob::InputVideoFrameRates() const {
   return r;
 }
 
-bool TFFmpegJob::AddFrameHook(const std::vector<std::string>&) { return false; }
+bool TFFmpegJob::AddFrameHook(const std::vector<std::string>&) {
+  return false;
+}
 
-void TFFmpegJob::SetTotalOutputDuration(int64_t ADuration) { FTotalOutputDuration = ADuration; }
+void TFFmpegJob::SetTotalOutputDuration(int64_t ADuration) {
+  FTotalOutputDuration = ADuration;
+}
 
 // ---------------------------------------------------------------------------
 // Codec lookup by name.
@@ -101,9 +110,9 @@ bool TFFmpegJob::LookupCodec(const std::optional<std::string>& AName, AVMediaTyp
   AVCodecContext* store = FOptions.Store().avcodec_opts[AType];
   int strict = store ? store->strict_std_compliance : 0;
   if ((codec->capabilities & AV_CODEC_CAP_EXPERIMENTAL) && strict > FF_COMPLIANCE_EXPERIMENTAL) {
-    std::string msg = fmt::sprintf(
-        "%s '%s' is experimental and might produce bad results.\r\nAdd '-strict experimental' if you want to use it.",
-        KindName(AEncoder), codec->name);
+    std::string msg = fmt::sprintf("%s '%s' is experimental and might produce bad results.\r\nAdd '-strict "
+                                   "experimental' if you want to use it.",
+                                   KindName(AEncoder), codec->name);
     const AVCodec* other = AEncoder ? FF.avcodec_find_encoder(codec->id) : FF.avcodec_find_decoder(codec->id);
     if (other && !(other->capabilities & AV_CODEC_CAP_EXPERIMENTAL))
       msg += "\r\n" + fmt::sprintf("Or use the non experimental %s '%s'.", KindName(AEncoder), other->name);
@@ -206,7 +215,8 @@ bool TFFmpegJob::OpenInputFile(const std::string& AFileName) {
     TReadTimeoutGuard guard(*this);
     ret = FF.av_seek_frame(ic, -1, target, AVSEEK_FLAG_BACKWARD);
     if (ret < 0 && o.Fverbose > 0)
-      Logger().Log(this, llVerbose, "%s: could not seek to position %0.3f", AFileName, double(target) / 1000000.0);
+      Logger().Log(this, llVerbose, "%s: could not seek to position %0.3f", AFileName,
+                   double(target) / 1000000.0);
   }
 
   for (unsigned i = 0; i < ic->nb_streams; ++i) {
@@ -232,7 +242,8 @@ bool TFFmpegJob::OpenInputFile(const std::string& AFileName) {
         st->discard = AVDiscard(o.Fvideo_discard);
       break;
     case AVMEDIA_TYPE_AUDIO:
-      o.Fchannel_layout = par->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? int64_t(par->ch_layout.u.mask) : 0;
+      o.Fchannel_layout =
+          par->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? int64_t(par->ch_layout.u.mask) : 0;
       o.Faudio_channels = par->ch_layout.nb_channels;
       o.Faudio_sample_rate = par->sample_rate;
       o.Faudio_sample_fmt = AVSampleFormat(par->format);
@@ -241,10 +252,12 @@ bool TFFmpegJob::OpenInputFile(const std::string& AFileName) {
     case AVMEDIA_TYPE_SUBTITLE:
       if (o.Fsubtitle_disable) st->discard = AVDISCARD_ALL;
       break;
-    default: break;
+    default:
+      break;
     }
   }
-  if (ic->duration != AV_NOPTS_VALUE && ic->duration > FTotalOutputDuration) FTotalOutputDuration = ic->duration;
+  if (ic->duration != AV_NOPTS_VALUE && ic->duration > FTotalOutputDuration)
+    FTotalOutputDuration = ic->duration;
 
   int n = nb_input_files();
   Finput_files[n] = ic;
@@ -318,7 +331,8 @@ void TFFmpegJob::NewAudioStream(AVFormatContext* AOutput, int AFileIndex) {
     // Channels, sample format and rate as asked, adjusted to what the
     // encoder supports.
     int channels = std::max(o.Faudio_channels, 1);
-    if (o.Fchannel_layout && FF.av_channel_layout_from_mask(&enc->ch_layout, uint64_t(o.Fchannel_layout)) == 0 &&
+    if (o.Fchannel_layout &&
+        FF.av_channel_layout_from_mask(&enc->ch_layout, uint64_t(o.Fchannel_layout)) == 0 &&
         enc->ch_layout.nb_channels == channels) {
     } else {
       FF.av_channel_layout_uninit(&enc->ch_layout);
@@ -363,7 +377,8 @@ void TFFmpegJob::NewAudioStream(AVFormatContext* AOutput, int AFileIndex) {
       for (auto r = codec->supported_samplerates; *r; ++r)
         if (std::abs(*r - enc->sample_rate) < std::abs(best - enc->sample_rate)) best = *r;
       if (best != enc->sample_rate) {
-        Logger().Log(this, llWarning, "Requested sampling rate unsupported using closest supported (%d)", best);
+        Logger().Log(this, llWarning, "Requested sampling rate unsupported using closest supported (%d)",
+                     best);
         enc->sample_rate = best;
       }
     }
@@ -383,7 +398,8 @@ void TFFmpegJob::NewVideoStream(AVFormatContext* AOutput, int AFileIndex) {
     o.ConsumeStreamOptions(AVMEDIA_TYPE_VIDEO);
     RaiseFFmpeg("Video encoding is not available in this version; use stream copy or disable video");
   }
-  if (!o.Fvideo_language.empty()) FF.av_dict_set(&ost->st->metadata, "language", o.Fvideo_language.c_str(), 0);
+  if (!o.Fvideo_language.empty())
+    FF.av_dict_set(&ost->st->metadata, "language", o.Fvideo_language.c_str(), 0);
   o.ConsumeStreamOptions(AVMEDIA_TYPE_VIDEO);
 }
 
@@ -407,10 +423,17 @@ void TFFmpegJob::NewOutputStream(AVMediaType AType) {
   if (n <= 0) RaiseFFmpeg("At least one output file must be specified");
   AVFormatContext* oc = Foutput_files[n - 1];
   switch (AType) {
-  case AVMEDIA_TYPE_AUDIO: NewAudioStream(oc, n - 1); break;
-  case AVMEDIA_TYPE_VIDEO: NewVideoStream(oc, n - 1); break;
-  case AVMEDIA_TYPE_SUBTITLE: NewSubtitleStream(oc, n - 1); break;
-  default: RaiseFFmpeg("invalid codec_type");
+  case AVMEDIA_TYPE_AUDIO:
+    NewAudioStream(oc, n - 1);
+    break;
+  case AVMEDIA_TYPE_VIDEO:
+    NewVideoStream(oc, n - 1);
+    break;
+  case AVMEDIA_TYPE_SUBTITLE:
+    NewSubtitleStream(oc, n - 1);
+    break;
+  default:
+    RaiseFFmpeg("invalid codec_type");
   }
 }
 
@@ -476,13 +499,21 @@ int TFFmpegJob::OpenOutputFile(const std::string& AFileName, bool AJoin) {
     for (int i = 0; i < last; ++i)
       for (unsigned s = 0; s < Finput_files[i]->nb_streams; ++s) {
         switch (Finput_files[i]->streams[s]->codecpar->codec_type) {
-        case AVMEDIA_TYPE_VIDEO: hasVideo = true; break;
-        case AVMEDIA_TYPE_AUDIO: hasAudio = true; break;
-        case AVMEDIA_TYPE_SUBTITLE: hasSubtitle = true; break;
+        case AVMEDIA_TYPE_VIDEO:
+          hasVideo = true;
+          break;
+        case AVMEDIA_TYPE_AUDIO:
+          hasAudio = true;
+          break;
+        case AVMEDIA_TYPE_SUBTITLE:
+          hasSubtitle = true;
+          break;
         case AVMEDIA_TYPE_DATA:
         case AVMEDIA_TYPE_ATTACHMENT:
-        case AVMEDIA_TYPE_UNKNOWN: break;
-        default: return fail("check_audio_video_sub_inputs fail: invalid codec_type of input file");
+        case AVMEDIA_TYPE_UNKNOWN:
+          break;
+        default:
+          return fail("check_audio_video_sub_inputs fail: invalid codec_type of input file");
         }
       }
     useVideo = useVideo && hasVideo;
@@ -501,7 +532,8 @@ int TFFmpegJob::OpenOutputFile(const std::string& AFileName, bool AJoin) {
   }
   if (useSubtitle && !o.Fsubtitle_stream_copy) {
     Logger().Log(this, llWarning,
-                 "%s: subtitles are not converted (only copied); the output gets no subtitle stream", AFileName);
+                 "%s: subtitles are not converted (only copied); the output gets no subtitle stream",
+                 AFileName);
     useSubtitle = false;
   }
 
@@ -527,8 +559,8 @@ int TFFmpegJob::OpenOutputFile(const std::string& AFileName, bool AJoin) {
 
   for (auto& kv : o.Fmetadata) FF.av_dict_set(&oc->metadata, kv.first.c_str(), kv.second.c_str(), 0);
   if (o.Frecording_timestamp)
-    FF.av_dict_set(&oc->metadata, "creation_time",
-                   fmt::format("{}", o.Frecording_timestamp).c_str(), AV_DICT_DONT_OVERWRITE);
+    FF.av_dict_set(&oc->metadata, "creation_time", fmt::format("{}", o.Frecording_timestamp).c_str(),
+                   AV_DICT_DONT_OVERWRITE);
 
   if ((format->flags & AVFMT_NEEDNUMBER) && !FF.av_filename_number_test(oc->url))
     return fail(MediaErrorText(AFileName, AVERROR(EINVAL)).substr(0, AFileName.size() + 2) +
@@ -536,7 +568,7 @@ int TFFmpegJob::OpenOutputFile(const std::string& AFileName, bool AJoin) {
 
   if (!(format->flags & AVFMT_NOFILE)) {
     std::string plain = FromLibraryName(libName);
-    struct stat sb{};
+    struct stat sb {};
     bool existed = stat(plain.c_str(), &sb) == 0;
     TReadTimeoutGuard guard(*this);
     int ret = FFOpenOutputIO(oc, libName, AVIO_FLAG_WRITE, nullptr);
@@ -578,7 +610,7 @@ void TFFmpegJob::JoinSetup() {
     Foutput_files[n] = oc;
     Foutput_streams_for_file[n].clear();
     for (auto src : first) {
-      auto ost = new TAVOutputStream(*src);  // shares the stream, encoder, pipeline and end time
+      auto ost = new TAVOutputStream(*src); // shares the stream, encoder, pipeline and end time
       ost->file_index = n;
       Foutput_streams_for_file[n].push_back(ost);
     }
@@ -616,7 +648,8 @@ void TFFmpegJob::SetupCopy(TAVOutputStream* AOst, TAVInputStream* AIst) {
   AVCodecParameters* in = AIst->st->codecpar;
   AVStream* st = AOst->st;
   if (in->codec_type == AVMEDIA_TYPE_AUDIO) {
-    if (FOptions.Faudio_volume != 256) RaiseFFmpeg("-acodec copy and -vol are incompatible (frames are not decoded)");
+    if (FOptions.Faudio_volume != 256)
+      RaiseFFmpeg("-acodec copy and -vol are incompatible (frames are not decoded)");
   }
   if (FF.avcodec_parameters_copy(st->codecpar, in) < 0) RaiseFFmpeg("av_mallocz fail");
   // Keep the codec tag only when the container agrees with it.
@@ -647,7 +680,8 @@ void TFFmpegJob::OpenEncoder(TAVOutputStream* AOst) {
   if (ret < 0) {
     DumpAll();
     std::string msg = fmt::sprintf(
-        "Error while opening encoder for output stream #%d.%d (%s) - maybe incorrect parameters such as bit_rate, "
+        "Error while opening encoder for output stream #%d.%d (%s) - maybe incorrect parameters such as "
+        "bit_rate, "
         "rate, width or height. Please check error log message to find out more detail information.",
         AOst->file_index, AOst->index, MediaTypeName(enc->codec_type));
     Logger().Log(this, llError, msg);
@@ -729,9 +763,11 @@ void TFFmpegJob::TranscodeSetup() {
       int idx = FInputFileTable[m.file_index].ist_index + m.stream_index;
       TAVInputStream* ist = FInputStreams[idx].get();
       if (ist->st->codecpar->codec_type != type) {
-        FF.av_dump_format(Foutput_files[ost->file_index], ost->file_index, Foutput_files[ost->file_index]->url, 1);
-        RaiseFFmpeg("Codec type mismatch for mapping #%d.%d (%s) -> #%d.%d (%s)", m.file_index, m.stream_index,
-                    MediaTypeName(ist->st->codecpar->codec_type), ost->file_index, ost->index, MediaTypeName(type));
+        FF.av_dump_format(Foutput_files[ost->file_index], ost->file_index,
+                          Foutput_files[ost->file_index]->url, 1);
+        RaiseFFmpeg("Codec type mismatch for mapping #%d.%d (%s) -> #%d.%d (%s)", m.file_index,
+                    m.stream_index, MediaTypeName(ist->st->codecpar->codec_type), ost->file_index, ost->index,
+                    MediaTypeName(type));
       }
       ost->source_index = idx;
       ost->sync_ist = FInputStreams[FInputFileTable[m.sync_file_index].ist_index + m.sync_stream_index].get();
@@ -740,7 +776,8 @@ void TFFmpegJob::TranscodeSetup() {
       int bestFrames = -1;
       for (size_t j = 0; j < FInputStreams.size(); ++j) {
         TAVInputStream* ist = FInputStreams[j].get();
-        if (!ist->discard || ist->st->discard == AVDISCARD_ALL || ist->st->codecpar->codec_type != type) continue;
+        if (!ist->discard || ist->st->discard == AVDISCARD_ALL || ist->st->codecpar->codec_type != type)
+          continue;
         if (FJoinMode && ist->file_index != ost->file_index) continue;
         // The stream the library itself would pick ranks first (it weighs
         // what probing saw); otherwise the first one.
@@ -758,9 +795,10 @@ void TFFmpegJob::TranscodeSetup() {
         }
       }
       if (best < 0) {
-        FF.av_dump_format(Foutput_files[ost->file_index], ost->file_index, Foutput_files[ost->file_index]->url, 1);
-        RaiseFFmpeg("Could not find input stream matching output stream #%d.%d (%s)", ost->file_index, ost->index,
-                    MediaTypeName(type));
+        FF.av_dump_format(Foutput_files[ost->file_index], ost->file_index,
+                          Foutput_files[ost->file_index]->url, 1);
+        RaiseFFmpeg("Could not find input stream matching output stream #%d.%d (%s)", ost->file_index,
+                    ost->index, MediaTypeName(type));
       }
       ost->source_index = best;
       ost->sync_ist = FInputStreams[best].get();
@@ -782,7 +820,8 @@ void TFFmpegJob::TranscodeSetup() {
     if (ost->stream_copy) {
       if (firstSegment) SetupCopy(ost, ist);
     } else {
-      if (ost->st->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) RaiseFFmpeg("invalid codec_type of output stream");
+      if (ost->st->codecpar->codec_type != AVMEDIA_TYPE_AUDIO)
+        RaiseFFmpeg("invalid codec_type of output stream");
       ost->encoding_needed = true;
       ist->decoding_needed = true;
     }
@@ -815,8 +854,9 @@ void TFFmpegJob::TranscodeSetup() {
     o.Store().ApplyCodec(ist->dec, ist->st->codecpar->codec_type, KDecoding | AV_OPT_FLAG_AUDIO_PARAM);
     if (FF.avcodec_open2(ist->dec, codec, nullptr) < 0) {
       DumpAll();
-      std::string msg = fmt::sprintf("Error while opening decoder for input stream #%d.%d (%s)", ist->file_index,
-                                     ist->index, MediaTypeName(ist->st->codecpar->codec_type));
+      std::string msg =
+          fmt::sprintf("Error while opening decoder for input stream #%d.%d (%s)", ist->file_index,
+                       ist->index, MediaTypeName(ist->st->codecpar->codec_type));
       Logger().Log(this, llError, msg);
       RaiseFFmpeg(msg);
     }
@@ -825,10 +865,10 @@ void TFFmpegJob::TranscodeSetup() {
     // conversion could produce; converting it would report a hollow success.
     if (ist->dec->codec_type == AVMEDIA_TYPE_AUDIO &&
         (ist->dec->sample_rate <= 0 || ist->dec->ch_layout.nb_channels <= 0)) {
-      std::string msg = fmt::sprintf("Error while opening decoder for input stream #%d.%d (%s)", ist->file_index,
-                                     ist->index, MediaTypeName(AVMEDIA_TYPE_AUDIO));
-      Logger().Log(this, llError, "%s: invalid sample rate %d or channel count %d", InputFileName(ist->file_index),
-                   ist->dec->sample_rate, ist->dec->ch_layout.nb_channels);
+      std::string msg = fmt::sprintf("Error while opening decoder for input stream #%d.%d (%s)",
+                                     ist->file_index, ist->index, MediaTypeName(AVMEDIA_TYPE_AUDIO));
+      Logger().Log(this, llError, "%s: invalid sample rate %d or channel count %d",
+                   InputFileName(ist->file_index), ist->dec->sample_rate, ist->dec->ch_layout.nb_channels);
       RaiseFFmpeg(msg);
     }
   }
@@ -892,7 +932,8 @@ void TFFmpegJob::TranscodeSetup() {
     FF.av_dict_free(&opts);
     if (ret < 0) {
       DumpAll();
-      std::string msg = fmt::sprintf("Could not write header for output file #%d (incorrect codec parameters ?)", f);
+      std::string msg =
+          fmt::sprintf("Could not write header for output file #%d (incorrect codec parameters ?)", f);
       Logger().Log(this, llError, msg + ": " + MediaErrorDescription(ret));
       RaiseFFmpeg(msg);
     }
@@ -961,8 +1002,9 @@ void TFFmpegJob::WriteFrame(TAVOutputStream* AOst, AVPacket* APacket) {
   AVBSFContext* bsf = AOst->bsf.get();
   int ret = FF.av_bsf_send_packet(bsf, APacket);
   if (ret < 0) {
-    std::string msg = fmt::sprintf("%s failed for stream %d, codec %s: %s", bsf->filter->name, APacket->stream_index,
-                                   AOst->enc ? AOst->enc->codec->name : "copy", MediaErrorDescription(ret));
+    std::string msg =
+        fmt::sprintf("%s failed for stream %d, codec %s: %s", bsf->filter->name, APacket->stream_index,
+                     AOst->enc ? AOst->enc->codec->name : "copy", MediaErrorDescription(ret));
     if (FOptions.Fexit_on_error) RaiseFFmpeg(msg);
     Logger().Log(this, llError, msg);
     write(APacket);
@@ -1012,12 +1054,13 @@ void TFFmpegJob::CopyPacket(TAVOutputStream* AOst, TAVInputStream* AIst, const A
 
 void TFFmpegJob::DispatchAudio(TAVInputStream* AIst, AVFrame* AFrame) {
   auto& o = FOptions;
-  int64_t frameTime = AIst->pts;  // microseconds, offsets applied
+  int64_t frameTime = AIst->pts; // microseconds, offsets applied
   int rate = AFrame->sample_rate > 0 ? AFrame->sample_rate : 1;
   int first = 0, count = AFrame->nb_samples;
   // Sample-accurate trimming: nothing before the start position, nothing at
   // or after the end of the recording time.
-  int64_t start = std::max<int64_t>(o.Fstart_time, AIst->trim_start == AV_NOPTS_VALUE ? INT64_MIN : AIst->trim_start);
+  int64_t start =
+      std::max<int64_t>(o.Fstart_time, AIst->trim_start == AV_NOPTS_VALUE ? INT64_MIN : AIst->trim_start);
   if (start != INT64_MIN && frameTime < start) {
     int64_t skip = FF.av_rescale(start - frameTime, rate, 1000000);
     first = int(std::min<int64_t>(skip, count));
@@ -1027,7 +1070,8 @@ void TFFmpegJob::DispatchAudio(TAVInputStream* AIst, AVFrame* AFrame) {
     int64_t end = o.Fstart_time + o.Frecording_time;
     int64_t keep = FF.av_rescale(end - frameTime, rate, 1000000);
     if (keep < first + count) count = int(std::max<int64_t>(0, keep - first));
-    if (frameTime + FF.av_rescale(AFrame->nb_samples, 1000000, rate) >= end) AIst->is_past_recording_time = true;
+    if (frameTime + FF.av_rescale(AFrame->nb_samples, 1000000, rate) >= end)
+      AIst->is_past_recording_time = true;
   }
   if (count <= 0) return;
   ApplyVolume(AFrame, o.Faudio_volume);
@@ -1059,8 +1103,9 @@ int TFFmpegJob::OutputPacket(TAVInputStream* AIst, const AVPacket* APacket) {
       }
       int64_t t = FFrame->best_effort_timestamp;
       if (t != AV_NOPTS_VALUE) {
-        int64_t offset = FF.av_rescale_q(Finput_files_ts_offset[AIst->file_index], AV_TIME_BASE_Q, AIst->st->time_base);
-        (void)offset;  // packet time stamps carry the offset already
+        int64_t offset =
+            FF.av_rescale_q(Finput_files_ts_offset[AIst->file_index], AV_TIME_BASE_Q, AIst->st->time_base);
+        (void)offset; // packet time stamps carry the offset already
         AIst->pts = FF.av_rescale_q(t, AIst->st->time_base, AV_TIME_BASE_Q);
       } else {
         AIst->pts = AIst->next_pts;
@@ -1079,7 +1124,7 @@ int TFFmpegJob::OutputPacket(TAVInputStream* AIst, const AVPacket* APacket) {
     return 0;
   }
   if (!APacket) return 0;
-  if (AIst->decoding_needed) return 0;  // other decoded kinds are not produced by this engine
+  if (AIst->decoding_needed) return 0; // other decoded kinds are not produced by this engine
   if (type == AVMEDIA_TYPE_AUDIO && AIst->st->codecpar->sample_rate > 0 && AIst->st->codecpar->frame_size > 0)
     AIst->next_pts += int64_t(1000000) * AIst->st->codecpar->frame_size / AIst->st->codecpar->sample_rate;
   if (FOptions.Fstart_time != 0 && AIst->pts < FOptions.Fstart_time) return 0;
@@ -1101,9 +1146,10 @@ void TFFmpegJob::PrintReport(bool AIsLast, int AFileIndex) {
     double t = OutputTime(ost);
     if (t > 0 && t < ti) ti = t;
   }
-  if (ti == 1e10) ti = 0;  // nothing written yet
+  if (ti == 1e10) ti = 0; // nothing written yet
   double bitrate = ti > 0.01 ? double(total) * 8 / ti / 1000 : 0;
-  std::string text = fmt::sprintf("size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s", double(total) / 1024, ti, bitrate);
+  std::string text =
+      fmt::sprintf("size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s", double(total) / 1024, ti, bitrate);
   if (OnProgress) {
     TJobProgress p;
     p.FileIndex = AIsLast ? -1 : AFileIndex;
@@ -1120,7 +1166,8 @@ void TFFmpegJob::PrintReport(bool AIsLast, int AFileIndex) {
   }
   if (AIsLast && FOptions.Fverbose >= 0) {
     double sum = double(Fvideo_size + Faudio_size + Fextra_size);
-    Logger().Log(this, llVerbose, "video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing overhead %f%%\r\n",
+    Logger().Log(this, llVerbose,
+                 "video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing overhead %f%%\r\n",
                  double(Fvideo_size) / 1024, double(Faudio_size) / 1024, double(Fextra_size) / 1024,
                  sum > 0 ? (double(total) - sum) * 100 / sum : 0.0);
   }
@@ -1235,8 +1282,7 @@ void TFFmpegJob::TranscodeLoop() {
       FF.av_packet_unref(pkt);
       continue;
     }
-    TAVInputStream* ist =
-        FInputStreams[FInputFileTable[fileIndex].ist_index + pkt->stream_index].get();
+    TAVInputStream* ist = FInputStreams[FInputFileTable[fileIndex].ist_index + pkt->stream_index].get();
     if (ist->discard) {
       FF.av_packet_unref(pkt);
       continue;
@@ -1252,8 +1298,8 @@ void TFFmpegJob::TranscodeLoop() {
       if (pkt->pts != AV_NOPTS_VALUE) pkt->pts = std::llround(pkt->pts * s);
       if (pkt->dts != AV_NOPTS_VALUE) pkt->dts = std::llround(pkt->dts * s);
     }
-    if (pkt->dts != AV_NOPTS_VALUE && ist->next_pts != AV_NOPTS_VALUE && (ic->iformat->flags & AVFMT_TS_DISCONT) &&
-        !o.Fcopy_ts) {
+    if (pkt->dts != AV_NOPTS_VALUE && ist->next_pts != AV_NOPTS_VALUE &&
+        (ic->iformat->flags & AVFMT_TS_DISCONT) && !o.Fcopy_ts) {
       int64_t pktDts = FF.av_rescale_q(pkt->dts, ist->st->time_base, AV_TIME_BASE_Q);
       int64_t delta = pktDts - ist->next_pts;
       if (std::llabs(delta) > int64_t(o.Fdts_delta_threshold * 1000000) || pktDts + 1 < ist->pts) {

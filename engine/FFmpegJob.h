@@ -26,17 +26,17 @@ struct TAVInputStream {
   int file_index = 0;
   int index = 0;
   AVStream* st = nullptr;
-  AVCodecContext* dec = nullptr;  // owned; opened when decoding is needed
+  AVCodecContext* dec = nullptr; // owned; opened when decoding is needed
   const AVCodec* forced_codec = nullptr;
   bool discard = true;
   bool decoding_needed = false;
-  int64_t next_pts = AV_NOPTS_VALUE;  // microseconds
-  int64_t pts = 0;                    // microseconds
+  int64_t next_pts = AV_NOPTS_VALUE; // microseconds
+  int64_t pts = 0;                   // microseconds
   TPtsCorrectionContext pts_ctx;
   bool is_past_recording_time = false;
   bool decoder_flushed = false;
   bool showed_multi_packet_warning = false;
-  int64_t trim_start = AV_NOPTS_VALUE;  // drop decoded samples before this time (microseconds)
+  int64_t trim_start = AV_NOPTS_VALUE; // drop decoded samples before this time (microseconds)
 };
 
 struct TAVOutputStream {
@@ -44,7 +44,7 @@ struct TAVOutputStream {
   int index = 0;
   AVStream* st = nullptr;
   bool stream_copy = false;
-  const AVCodec* codec = nullptr;  // the encoder (found by name or guessed)
+  const AVCodec* codec = nullptr; // the encoder (found by name or guessed)
   // The encoder context and audio pipeline; segments of a joined output
   // share them (one encoder for the whole output).
   std::shared_ptr<AVCodecContext> enc;
@@ -70,7 +70,9 @@ public:
   ~TFFmpegJob() override;
 
   TFFmpegOptions& Options() { return FOptions; }
-  void SetExtOption(const std::string& AName, const std::string& AValue) { FOptions.SetExtOption(AName, AValue); }
+  void SetExtOption(const std::string& AName, const std::string& AValue) {
+    FOptions.SetExtOption(AName, AValue);
+  }
   void SetExtOptions(const std::string& AText) { FOptions.SetExtOptions(AText); }
 
   // Opens an input with the pending input options. False with LastErrMsg.
@@ -101,19 +103,22 @@ public:
 
 protected:
   void Transcode() override;
-  void FreeStreamRecords() override { ReleaseTables(); FreeOutputStreams(); }
+  void FreeStreamRecords() override {
+    ReleaseTables();
+    FreeOutputStreams();
+  }
 
 private:
   TFFmpegOptions FOptions;
   bool FJoinMode = false;
   std::vector<std::string> FInputNames;
   std::vector<std::string> FOutputNames;
-  std::vector<bool> FInputTrim;  // the input was opened at a start position
+  std::vector<bool> FInputTrim; // the input was opened at a start position
 
   // Transcode tables.
   std::vector<TAVInputFile> FInputFileTable;
   std::vector<std::unique_ptr<TAVInputStream>> FInputStreams;
-  std::vector<TAVOutputStream*> FOutputStreams;  // owned by Foutput_streams_for_file
+  std::vector<TAVOutputStream*> FOutputStreams; // owned by Foutput_streams_for_file
   int FSegmentSize = 0;
   int64_t Ftimer_start = 0;
   int64_t Faudio_size = 0, Fvideo_size = 0, Fextra_size = 0;

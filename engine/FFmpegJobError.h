@@ -17,8 +17,9 @@ public:
 };
 
 // Raises FFmpegException with a printf-style message.
-template <typename... Args>
-[[noreturn]] void RaiseFFmpeg(const char* AFormat, const Args&... AArgs) {
+template <typename... Args> [[noreturn]] void RaiseFFmpeg(const char* AFormat, const Args&... AArgs) {
   throw FFmpegException(fmt::sprintf(AFormat, AArgs...));
 }
-[[noreturn]] inline void RaiseFFmpeg(const std::string& AMessage) { throw FFmpegException(AMessage); }
+[[noreturn]] inline void RaiseFFmpeg(const std::string& AMessage) {
+  throw FFmpegException(AMessage);
+}

@@ -17,30 +17,51 @@ using O = TFFmpegOptions;
 using S = const std::string&;
 
 std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::transform(s.begin(), s.end(), s.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return s;
 }
 
-[[noreturn]] void Fail(const std::string& AMsg) { throw FFmpegException(AMsg); }
+[[noreturn]] void Fail(const std::string& AMsg) {
+  throw FFmpegException(AMsg);
+}
 
 // An option whose facility the bound libraries no longer have.
 [[noreturn]] void Unsupported(S AName) {
   Fail(fmt::sprintf("Option \"%s\" is not supported by the bound media libraries", AName));
 }
 
-bool BoolOf(S AValue) { return AValue != "0"; }
+bool BoolOf(S AValue) {
+  return AValue != "0";
+}
 
 // --- typed rows ------------------------------------------------------------
 
-void Ignore(O& o, S n, S) { o.Log(llInfo, "Do nothing: option - " + n); }
+void Ignore(O& o, S n, S) {
+  o.Log(llInfo, "Do nothing: option - " + n);
+}
 
-template <bool O::*F> void Bool(O& o, S, S v) { o.*F = BoolOf(v); }
-template <int O::*F> void Int(O& o, S, S v) { o.*F = StrToIntStrict(v); }
-template <int64_t O::*F> void Int64(O& o, S, S v) { o.*F = StrToInt64Strict(v); }
-template <float O::*F> void Float(O& o, S, S v) { o.*F = static_cast<float>(StrToFloatStrict(v)); }
-template <std::string O::*F> void Text(O& o, S, S v) { o.*F = v; }
-template <int64_t O::*F> void Duration(O& o, S n, S v) { o.*F = ParseTimeOrFail(n, v, true); }
-template <int T> void MaxFrames(O& o, S, S v) { o.Fmax_frames[T] = StrToIntStrict(v); }
+template <bool O::*F> void Bool(O& o, S, S v) {
+  o.*F = BoolOf(v);
+}
+template <int O::*F> void Int(O& o, S, S v) {
+  o.*F = StrToIntStrict(v);
+}
+template <int64_t O::*F> void Int64(O& o, S, S v) {
+  o.*F = StrToInt64Strict(v);
+}
+template <float O::*F> void Float(O& o, S, S v) {
+  o.*F = static_cast<float>(StrToFloatStrict(v));
+}
+template <std::string O::*F> void Text(O& o, S, S v) {
+  o.*F = v;
+}
+template <int64_t O::*F> void Duration(O& o, S n, S v) {
+  o.*F = ParseTimeOrFail(n, v, true);
+}
+template <int T> void MaxFrames(O& o, S, S v) {
+  o.Fmax_frames[T] = StrToIntStrict(v);
+}
 
 // Accepted while they leave the default; the facility behind any other
 // value is gone from the bound libraries.
@@ -67,8 +88,8 @@ void AudioChannels(O& o, S, S v) {
 void Threads(O& o, S, S v) {
   o.Fthread_count = StrToIntStrict(v);
   if (o.Fverbose >= 0)
-    o.Log(llVerbose,
-          "Warning: if the ffmpeg libraries were not compiled with thread support, it would be using thread emulation.");
+    o.Log(llVerbose, "Warning: if the ffmpeg libraries were not compiled with thread support, it would be "
+                     "using thread emulation.");
 }
 void Pass(O& o, S, S v) {
   int i = StrToIntStrict(v);
@@ -80,7 +101,9 @@ void QScale(O& o, S, S v) {
   if (q <= 0 || q > 255) Fail("qscale must be > 0.0 and <= 255");
   o.Fvideo_qscale = static_cast<float>(q);
 }
-void PassLogFile(O& o, S, S v) { o.Fpass_logfilename_prefix = v; }
+void PassLogFile(O& o, S, S v) {
+  o.Fpass_logfilename_prefix = v;
+}
 void VFilters(O& o, S, S v) {
   if (!v.empty()) o.Fvfilters = v;
 }
@@ -137,17 +160,17 @@ const char* MetaSpec(const char* p, TAVMetaDataMap& m) {
     ++p;
     m.type_ = *p;
     switch (*p) {
-      case 'g':
-        ++p;
-        break;
-      case 's':
-      case 'c':
-      case 'p':
-        m.index = static_cast<int>(std::strtol(p + 1, &e, 0));
-        p = e;
-        break;
-      default:
-        Fail(fmt::sprintf("Invalid metadata type %s.", std::string(*p ? 1 : 0, *p)));
+    case 'g':
+      ++p;
+      break;
+    case 's':
+    case 'c':
+    case 'p':
+      m.index = static_cast<int>(std::strtol(p + 1, &e, 0));
+      p = e;
+      break;
+    default:
+      Fail(fmt::sprintf("Invalid metadata type %s.", std::string(*p ? 1 : 0, *p)));
     }
   }
   return p;
@@ -194,7 +217,9 @@ void ItsScale(O& o, S, S v) {
   o.Fnext_input_ts_scale[static_cast<size_t>(index)] = scale;
 }
 
-void TimeLimit(O& o, S, S) { o.Log(llWarning, "Warning: -timelimit not implemented on Windows"); }
+void TimeLimit(O& o, S, S) {
+  o.Log(llWarning, "Warning: -timelimit not implemented on Windows");
+}
 
 void Target(O& o, S, S v) {
   std::string value = TrimText(v);
@@ -215,7 +240,8 @@ void BitRate(O& o, S n, S v) {
   AVCodecContext* ctx = o.Store().avcodec_opts[n[0] == 'a' ? AVMEDIA_TYPE_AUDIO : AVMEDIA_TYPE_VIDEO];
   int64_t b = 0;
   if (ctx && FF.av_opt_get_int(ctx, "b", 0, &b) >= 0 && b < 1000)
-    o.Log(llWarning, "WARNING: The bitrate parameter is set too low. It takes bits/s as argument, not kbits/s");
+    o.Log(llWarning,
+          "WARNING: The bitrate parameter is set too low. It takes bits/s as argument, not kbits/s");
 }
 
 void FrameRate(O& o, S, S v) {
@@ -276,10 +302,16 @@ void SampleFmt(O& o, S, S v) {
   o.Faudio_sample_fmt = f;
 }
 
-void Crop(O&, S, S) { Fail("Removed, use the crop filter instead"); }
-void Pad(O&, S, S) { Fail("Removed, use the pad filter instead"); }
+void Crop(O&, S, S) {
+  Fail("Removed, use the crop filter instead");
+}
+void Pad(O&, S, S) {
+  Fail("Removed, use the pad filter instead");
+}
 
-template <AVMediaType T> void Codec(O& o, S, S v) { o.SetCodecName(T, v); }
+template <AVMediaType T> void Codec(O& o, S, S v) {
+  o.SetCodecName(T, v);
+}
 
 void VStats(O& o, S, S v) {
   if (v == "0") {
@@ -364,10 +396,8 @@ void StreamId(O& o, S n, S v) {
 // Bitstream filters renamed since the old names were current.
 std::string BsfName(const std::string& AName) {
   static const std::pair<const char*, const char*> renamed[] = {
-      {"imx_dump_header", "imxdump"},
-      {"mjpega_dump_header", "mjpegadump"},
-      {"mp3_header_decompress", "mp3decomp"},
-      {"dump_extradata", "dump_extra"},
+      {"imx_dump_header", "imxdump"},         {"mjpega_dump_header", "mjpegadump"},
+      {"mp3_header_decompress", "mp3decomp"}, {"dump_extradata", "dump_extra"},
       {"remove_extradata", "remove_extra"},
   };
   for (const auto& [from, to] : renamed)
@@ -384,7 +414,9 @@ template <std::vector<std::string> O::*F> void Bsf(O& o, S, S v) {
   (o.*F).push_back(eq == std::string::npos ? name : name + value.substr(eq));
 }
 
-void Preset(O& o, S n, S v) { o.ApplyPreset(n, v); }
+void Preset(O& o, S n, S v) {
+  o.ApplyPreset(n, v);
+}
 
 constexpr TOptionType I = TOptionType::otIgnore, B = TOptionType::otBool, N = TOptionType::otInt,
                       N64 = TOptionType::otInt64, F = TOptionType::otFloat, T = TOptionType::otText,
@@ -392,65 +424,136 @@ constexpr TOptionType I = TOptionType::otIgnore, B = TOptionType::otBool, N = TO
 
 const std::vector<TOptionDef> Table = {
     // Informational options of the command line: nothing to do here.
-    {"L", I, Ignore}, {"h", I, Ignore}, {"version", I, Ignore}, {"formats", I, Ignore}, {"codecs", I, Ignore},
-    {"bsfs", I, Ignore}, {"protocols", I, Ignore}, {"filters", I, Ignore}, {"i", I, Ignore}, {"y", I, Ignore},
+    {"L", I, Ignore},
+    {"h", I, Ignore},
+    {"version", I, Ignore},
+    {"formats", I, Ignore},
+    {"codecs", I, Ignore},
+    {"bsfs", I, Ignore},
+    {"protocols", I, Ignore},
+    {"filters", I, Ignore},
+    {"i", I, Ignore},
+    {"y", I, Ignore},
     {"benchmark", I, Ignore},
     // Flags.
-    {"dump", B, Bool<&O::Fdo_pkt_dump>}, {"hex", B, Bool<&O::Fdo_hex_dump>}, {"re", B, Bool<&O::Frate_emu>},
-    {"loop_input", B, GoneBool<&O::Floop_input>}, {"copyts", B, Bool<&O::Fcopy_ts>},
-    {"copytb", B, Bool<&O::Fcopy_tb>}, {"shortest", B, Bool<&O::Fopt_shortest>},
-    {"xerror", B, Bool<&O::Fexit_on_error>}, {"intra", B, Bool<&O::Fintra_only>},
-    {"vn", B, Bool<&O::Fvideo_disable>}, {"sameq", B, GoneBool<&O::Fsame_quality>},
-    {"deinterlace", B, GoneBool<&O::Fdo_deinterlace>}, {"psnr", B, Bool<&O::Fdo_psnr>},
-    {"qphist", B, Bool<&O::Fqp_hist>}, {"force_fps", B, Bool<&O::Fforce_fps>},
-    {"an", B, Bool<&O::Faudio_disable>}, {"sn", B, Bool<&O::Fsubtitle_disable>},
+    {"dump", B, Bool<&O::Fdo_pkt_dump>},
+    {"hex", B, Bool<&O::Fdo_hex_dump>},
+    {"re", B, Bool<&O::Frate_emu>},
+    {"loop_input", B, GoneBool<&O::Floop_input>},
+    {"copyts", B, Bool<&O::Fcopy_ts>},
+    {"copytb", B, Bool<&O::Fcopy_tb>},
+    {"shortest", B, Bool<&O::Fopt_shortest>},
+    {"xerror", B, Bool<&O::Fexit_on_error>},
+    {"intra", B, Bool<&O::Fintra_only>},
+    {"vn", B, Bool<&O::Fvideo_disable>},
+    {"sameq", B, GoneBool<&O::Fsame_quality>},
+    {"deinterlace", B, GoneBool<&O::Fdo_deinterlace>},
+    {"psnr", B, Bool<&O::Fdo_psnr>},
+    {"qphist", B, Bool<&O::Fqp_hist>},
+    {"force_fps", B, Bool<&O::Fforce_fps>},
+    {"an", B, Bool<&O::Faudio_disable>},
+    {"sn", B, Bool<&O::Fsubtitle_disable>},
     {"isync", B, Bool<&O::Finput_sync>},
     // Integers.
-    {"dframes", N, MaxFrames<AVMEDIA_TYPE_DATA>}, {"loop_output", N, GoneInt<&O::Floop_output, -1>},
-    {"v", N, Int<&O::Fverbose>}, {"vsync", N, Int<&O::Fvideo_sync_method>},
-    {"async", N, Int<&O::Faudio_sync_method>}, {"vglobal", N, Int<&O::Fvideo_global_header>},
-    {"programid", N, Int<&O::Fopt_programid>}, {"copyinkf", N, Int<&O::Fcopy_initial_nonkeyframes>},
-    {"vframes", N, MaxFrames<AVMEDIA_TYPE_VIDEO>}, {"vdt", N, Int<&O::Fvideo_discard>},
-    {"me_threshold", N, GoneInt<&O::Fme_threshold, 0>}, {"top", N, Int<&O::Ftop_field_first>},
-    {"dc", N, Int<&O::Fintra_dc_precision>}, {"aframes", N, MaxFrames<AVMEDIA_TYPE_AUDIO>},
-    {"vol", N, Int<&O::Faudio_volume>}, {"vc", N, Int<&O::Fvideo_channel>},
-    {"ar", N, AudioRate}, {"ac", N, AudioChannels}, {"threads", N, Threads}, {"pass", N, Pass},
+    {"dframes", N, MaxFrames<AVMEDIA_TYPE_DATA>},
+    {"loop_output", N, GoneInt<&O::Floop_output, -1>},
+    {"v", N, Int<&O::Fverbose>},
+    {"vsync", N, Int<&O::Fvideo_sync_method>},
+    {"async", N, Int<&O::Faudio_sync_method>},
+    {"vglobal", N, Int<&O::Fvideo_global_header>},
+    {"programid", N, Int<&O::Fopt_programid>},
+    {"copyinkf", N, Int<&O::Fcopy_initial_nonkeyframes>},
+    {"vframes", N, MaxFrames<AVMEDIA_TYPE_VIDEO>},
+    {"vdt", N, Int<&O::Fvideo_discard>},
+    {"me_threshold", N, GoneInt<&O::Fme_threshold, 0>},
+    {"top", N, Int<&O::Ftop_field_first>},
+    {"dc", N, Int<&O::Fintra_dc_precision>},
+    {"aframes", N, MaxFrames<AVMEDIA_TYPE_AUDIO>},
+    {"vol", N, Int<&O::Faudio_volume>},
+    {"vc", N, Int<&O::Fvideo_channel>},
+    {"ar", N, AudioRate},
+    {"ac", N, AudioChannels},
+    {"threads", N, Threads},
+    {"pass", N, Pass},
     {"fs", N64, Int64<&O::Flimit_filesize>},
     // Floats.
     {"adrift_threshold", F, Float<&O::Faudio_drift_threshold>},
-    {"dts_delta_threshold", F, Float<&O::Fdts_delta_threshold>}, {"aq", F, Float<&O::Faudio_qscale>},
-    {"muxdelay", F, Float<&O::Fmux_max_delay>}, {"muxpreload", F, Float<&O::Fmux_preload>},
+    {"dts_delta_threshold", F, Float<&O::Fdts_delta_threshold>},
+    {"aq", F, Float<&O::Faudio_qscale>},
+    {"muxdelay", F, Float<&O::Fmux_max_delay>},
+    {"muxpreload", F, Float<&O::Fmux_preload>},
     {"qscale", F, QScale},
     // Texts.
-    {"passlogfile", T, PassLogFile}, {"vlang", T, Text<&O::Fvideo_language>},
-    {"alang", T, Text<&O::Faudio_language>}, {"slang", T, Text<&O::Fsubtitle_language>},
-    {"force_key_frames", T, Text<&O::Fforced_key_frames>}, {"vfilters", T, VFilters}, {"vf", T, VFilters},
-    {"tvstd", T, Text<&O::Fvideo_standard>}, {"rc_override", T, Text<&O::Fvideo_rc_override_string>},
+    {"passlogfile", T, PassLogFile},
+    {"vlang", T, Text<&O::Fvideo_language>},
+    {"alang", T, Text<&O::Faudio_language>},
+    {"slang", T, Text<&O::Fsubtitle_language>},
+    {"force_key_frames", T, Text<&O::Fforced_key_frames>},
+    {"vfilters", T, VFilters},
+    {"vf", T, VFilters},
+    {"tvstd", T, Text<&O::Fvideo_standard>},
+    {"rc_override", T, Text<&O::Fvideo_rc_override_string>},
     {"vstats_file", T, Text<&O::Fvstats_filename>},
     // Times.
-    {"t", D, RecordingTime}, {"ss", D, Duration<&O::Fstart_time>}, {"itsoffset", D, Duration<&O::Finput_ts_offset>},
+    {"t", D, RecordingTime},
+    {"ss", D, Duration<&O::Fstart_time>},
+    {"itsoffset", D, Duration<&O::Finput_ts_offset>},
     {"timestamp", D, Timestamp},
     // Options with their own rules.
-    {"loglevel", X, LogLevel}, {"f", X, Format}, {"map", X, Map}, {"map_meta_data", X, MapMetaData},
-    {"map_chapters", X, MapChapters}, {"metadata", X, Metadata}, {"itsscale", X, ItsScale},
-    {"timelimit", X, TimeLimit}, {"target", X, Target}, {"b", X, BitRate}, {"vb", X, BitRate},
-    {"ab", X, BitRate}, {"r", X, FrameRate}, {"s", X, FrameSize}, {"aspect", X, Aspect}, {"pix_fmt", X, PixFmt},
-    {"sample_fmt", X, SampleFmt}, {"croptop", X, Crop}, {"cropbottom", X, Crop}, {"cropleft", X, Crop},
-    {"cropright", X, Crop}, {"padtop", X, Pad}, {"padbottom", X, Pad}, {"padleft", X, Pad}, {"padright", X, Pad},
-    {"padcolor", X, Pad}, {"vcodec", X, Codec<AVMEDIA_TYPE_VIDEO>}, {"acodec", X, Codec<AVMEDIA_TYPE_AUDIO>},
-    {"scodec", X, Codec<AVMEDIA_TYPE_SUBTITLE>}, {"vstats", X, VStats}, {"vhook", X, VHook},
-    {"intra_matrix", X, Matrix<&O::Fintra_matrix>}, {"inter_matrix", X, Matrix<&O::Finter_matrix>},
-    {"vtag", X, Tag<&O::Fvideo_codec_tag>}, {"atag", X, Tag<&O::Faudio_codec_tag>},
-    {"stag", X, Tag<&O::Fsubtitle_codec_tag>}, {"newvideo", X, NewStream<AVMEDIA_TYPE_VIDEO>},
-    {"newaudio", X, NewStream<AVMEDIA_TYPE_AUDIO>}, {"newsubtitle", X, NewStream<AVMEDIA_TYPE_SUBTITLE>},
-    {"streamid", X, StreamId}, {"absf", X, Bsf<&O::Faudio_bitstream_filters>},
-    {"vbsf", X, Bsf<&O::Fvideo_bitstream_filters>}, {"sbsf", X, Bsf<&O::Fsubtitle_bitstream_filters>},
-    {"apre", X, Preset}, {"vpre", X, Preset}, {"spre", X, Preset}, {"fpre", X, Preset},
+    {"loglevel", X, LogLevel},
+    {"f", X, Format},
+    {"map", X, Map},
+    {"map_meta_data", X, MapMetaData},
+    {"map_chapters", X, MapChapters},
+    {"metadata", X, Metadata},
+    {"itsscale", X, ItsScale},
+    {"timelimit", X, TimeLimit},
+    {"target", X, Target},
+    {"b", X, BitRate},
+    {"vb", X, BitRate},
+    {"ab", X, BitRate},
+    {"r", X, FrameRate},
+    {"s", X, FrameSize},
+    {"aspect", X, Aspect},
+    {"pix_fmt", X, PixFmt},
+    {"sample_fmt", X, SampleFmt},
+    {"croptop", X, Crop},
+    {"cropbottom", X, Crop},
+    {"cropleft", X, Crop},
+    {"cropright", X, Crop},
+    {"padtop", X, Pad},
+    {"padbottom", X, Pad},
+    {"padleft", X, Pad},
+    {"padright", X, Pad},
+    {"padcolor", X, Pad},
+    {"vcodec", X, Codec<AVMEDIA_TYPE_VIDEO>},
+    {"acodec", X, Codec<AVMEDIA_TYPE_AUDIO>},
+    {"scodec", X, Codec<AVMEDIA_TYPE_SUBTITLE>},
+    {"vstats", X, VStats},
+    {"vhook", X, VHook},
+    {"intra_matrix", X, Matrix<&O::Fintra_matrix>},
+    {"inter_matrix", X, Matrix<&O::Finter_matrix>},
+    {"vtag", X, Tag<&O::Fvideo_codec_tag>},
+    {"atag", X, Tag<&O::Faudio_codec_tag>},
+    {"stag", X, Tag<&O::Fsubtitle_codec_tag>},
+    {"newvideo", X, NewStream<AVMEDIA_TYPE_VIDEO>},
+    {"newaudio", X, NewStream<AVMEDIA_TYPE_AUDIO>},
+    {"newsubtitle", X, NewStream<AVMEDIA_TYPE_SUBTITLE>},
+    {"streamid", X, StreamId},
+    {"absf", X, Bsf<&O::Faudio_bitstream_filters>},
+    {"vbsf", X, Bsf<&O::Fvideo_bitstream_filters>},
+    {"sbsf", X, Bsf<&O::Fsubtitle_bitstream_filters>},
+    {"apre", X, Preset},
+    {"vpre", X, Preset},
+    {"spre", X, Preset},
+    {"fpre", X, Preset},
 };
 
-}  // namespace
+} // namespace
 
-const std::vector<TOptionDef>& OptionTable() { return Table; }
+const std::vector<TOptionDef>& OptionTable() {
+  return Table;
+}
 
 const TOptionDef* FindOptionDef(const std::string& AName) {
   static const std::unordered_map<std::string, const TOptionDef*> index = [] {
@@ -560,7 +663,9 @@ void TFFmpegOptions::InitOptionDefaults() {
   FStore.Reset(Fsws_flags);
 }
 
-void TFFmpegOptions::Log(TLogLevel ALevel, const std::string& AMsg) const { Logger().Log(FLogSender, ALevel, AMsg); }
+void TFFmpegOptions::Log(TLogLevel ALevel, const std::string& AMsg) const {
+  Logger().Log(FLogSender, ALevel, AMsg);
+}
 
 void TFFmpegOptions::SetExtOption(const std::string& AName, const std::string& AValue) {
   if (const TOptionDef* d = FindOptionDef(AName))
@@ -637,14 +742,16 @@ void TFFmpegOptions::ApplyPreset(const std::string& AOption, const std::string& 
     else if (lower == "scodec")
       SetCodecName(AVMEDIA_TYPE_SUBTITLE, value);
     else if (!FStore.Offer(key, value) && HaltOnInvalidOption)
-      Fail(fmt::sprintf("%s\r\n%s: Invalid option or argument: \"%s\", parsed as \"%s\" = \"%s\"", FStore.LastError(),
-                        presetName, line, key, value));
+      Fail(fmt::sprintf("%s\r\n%s: Invalid option or argument: \"%s\", parsed as \"%s\" = \"%s\"",
+                        FStore.LastError(), presetName, line, key, value));
   }
 }
 
 // --- direct setters ----------------------------------------------------------
 
-void TFFmpegOptions::SetForceFormat(const std::string& AFormat) { Format(*this, "f", AFormat); }
+void TFFmpegOptions::SetForceFormat(const std::string& AFormat) {
+  Format(*this, "f", AFormat);
+}
 void TFFmpegOptions::SetStartTime(int64_t AStart) {
   if (AStart != INT64_MIN) Fstart_time = AStart;
 }
@@ -671,9 +778,15 @@ void TFFmpegOptions::SetMuxDelay(float ASeconds) {
 void TFFmpegOptions::SetMuxPreload(float ASeconds) {
   if (ASeconds > 0) Fmux_preload = ASeconds;
 }
-void TFFmpegOptions::SetAudioCodec(const std::string& AName) { SetCodecName(AVMEDIA_TYPE_AUDIO, AName); }
-void TFFmpegOptions::SetVideoCodec(const std::string& AName) { SetCodecName(AVMEDIA_TYPE_VIDEO, AName); }
-void TFFmpegOptions::SetSubtitleCodec(const std::string& AName) { SetCodecName(AVMEDIA_TYPE_SUBTITLE, AName); }
+void TFFmpegOptions::SetAudioCodec(const std::string& AName) {
+  SetCodecName(AVMEDIA_TYPE_AUDIO, AName);
+}
+void TFFmpegOptions::SetVideoCodec(const std::string& AName) {
+  SetCodecName(AVMEDIA_TYPE_VIDEO, AName);
+}
+void TFFmpegOptions::SetSubtitleCodec(const std::string& AName) {
+  SetCodecName(AVMEDIA_TYPE_SUBTITLE, AName);
+}
 void TFFmpegOptions::SetPreset(const std::string& AOption, const std::string& AName) {
   if (!AName.empty()) ApplyPreset(AOption, AName);
 }
@@ -686,7 +799,9 @@ void TFFmpegOptions::SetFrameSize(const std::string& ASize) {
 void TFFmpegOptions::SetAspectRatio(const std::string& AAspect) {
   if (!AAspect.empty()) Aspect(*this, "aspect", AAspect);
 }
-void TFFmpegOptions::SetVideoFilters(const std::string& AFilters) { VFilters(*this, "vf", AFilters); }
+void TFFmpegOptions::SetVideoFilters(const std::string& AFilters) {
+  VFilters(*this, "vf", AFilters);
+}
 void TFFmpegOptions::SetCodecTag(const std::string& AOption, const std::string& ATag) {
   if (!ATag.empty()) SetExtOption(AOption, ATag);
 }
@@ -718,31 +833,31 @@ void TFFmpegOptions::ConsumeInputOptions() {
 
 void TFFmpegOptions::ConsumeStreamOptions(AVMediaType AType) {
   switch (AType) {
-    case AVMEDIA_TYPE_VIDEO:
-      Fvideo_language.clear();
-      Fvideo_codec_name.reset();
-      Fvideo_stream_copy = 0;
-      Fvideo_disable = false;
-      Fframe_pix_fmt = AV_PIX_FMT_NONE;
-      Fforced_key_frames.clear();
-      Fvideo_bitstream_filters.clear();
-      break;
-    case AVMEDIA_TYPE_AUDIO:
-      Faudio_language.clear();
-      Faudio_codec_name.reset();
-      Faudio_stream_copy = 0;
-      Faudio_disable = false;
-      Faudio_bitstream_filters.clear();
-      break;
-    case AVMEDIA_TYPE_SUBTITLE:
-      Fsubtitle_language.clear();
-      Fsubtitle_codec_name.reset();
-      Fsubtitle_stream_copy = 0;
-      Fsubtitle_disable = false;
-      Fsubtitle_bitstream_filters.clear();
-      break;
-    default:
-      break;
+  case AVMEDIA_TYPE_VIDEO:
+    Fvideo_language.clear();
+    Fvideo_codec_name.reset();
+    Fvideo_stream_copy = 0;
+    Fvideo_disable = false;
+    Fframe_pix_fmt = AV_PIX_FMT_NONE;
+    Fforced_key_frames.clear();
+    Fvideo_bitstream_filters.clear();
+    break;
+  case AVMEDIA_TYPE_AUDIO:
+    Faudio_language.clear();
+    Faudio_codec_name.reset();
+    Faudio_stream_copy = 0;
+    Faudio_disable = false;
+    Faudio_bitstream_filters.clear();
+    break;
+  case AVMEDIA_TYPE_SUBTITLE:
+    Fsubtitle_language.clear();
+    Fsubtitle_codec_name.reset();
+    Fsubtitle_stream_copy = 0;
+    Fsubtitle_disable = false;
+    Fsubtitle_bitstream_filters.clear();
+    break;
+  default:
+    break;
   }
 }
 

@@ -28,7 +28,8 @@ public:
   virtual ~IOptionHost() = default;
   // Number of output files opened so far.
   virtual int OutputFileCount() const = 0;
-  // Adds a stream of AType (video, audio or subtitle) to the most recently opened output; raises FFmpegException on failure.
+  // Adds a stream of AType (video, audio or subtitle) to the most recently opened output; raises
+  // FFmpegException on failure.
   virtual void NewOutputStream(AVMediaType AType) = 0;
   // Frame rates of the video streams of the inputs opened so far, in order ({0,0} when unknown).
   virtual std::vector<AVRational> InputVideoFrameRates() const = 0;
@@ -80,7 +81,7 @@ struct TAVStreamMap {
 
 struct TAVMetaDataMap {
   int file_idx = 0;
-  char type_ = 'g';  // 'g' global, 's' stream, 'c' chapter, 'p' program
+  char type_ = 'g'; // 'g' global, 's' stream, 'c' chapter, 'p' program
   int index = 0;
 };
 
@@ -132,26 +133,26 @@ public:
   bool HaltOnInvalidOption = true;
 
   // Direct setters for the fields of the option records.
-  void SetForceFormat(const std::string& AFormat);           // only when non-empty
-  void SetStartTime(int64_t AStart);                          // only when not INT64_MIN
-  void SetProgramID(int AID);                                 // only when >= 0
-  void SetRecordingTime(int64_t ATime);                       // only when not INT64_MIN
-  void SetAudioVolume(int AVolume);                           // only when >= 0
-  void SetAudioChannels(int AChannels);                       // only when > 0
-  void SetAudioSampleRate(int ARate);                         // only when > 0
-  void SetMuxDelay(float ASeconds);                           // only when > 0
-  void SetMuxPreload(float ASeconds);                         // only when > 0
-  void SetAudioCodec(const std::string& AName);               // only when non-empty
+  void SetForceFormat(const std::string& AFormat); // only when non-empty
+  void SetStartTime(int64_t AStart);               // only when not INT64_MIN
+  void SetProgramID(int AID);                      // only when >= 0
+  void SetRecordingTime(int64_t ATime);            // only when not INT64_MIN
+  void SetAudioVolume(int AVolume);                // only when >= 0
+  void SetAudioChannels(int AChannels);            // only when > 0
+  void SetAudioSampleRate(int ARate);              // only when > 0
+  void SetMuxDelay(float ASeconds);                // only when > 0
+  void SetMuxPreload(float ASeconds);              // only when > 0
+  void SetAudioCodec(const std::string& AName);    // only when non-empty
   void SetVideoCodec(const std::string& AName);
   void SetSubtitleCodec(const std::string& AName);
-  void SetPreset(const std::string& AOption, const std::string& AName);  // apre/vpre/spre/fpre
-  void SetFrameRate(const std::string& ARate);                // only when non-empty
+  void SetPreset(const std::string& AOption, const std::string& AName); // apre/vpre/spre/fpre
+  void SetFrameRate(const std::string& ARate);                          // only when non-empty
   void SetFrameSize(const std::string& ASize);
   void SetAspectRatio(const std::string& AAspect);
   void SetVideoFilters(const std::string& AFilters);
-  void SetCodecTag(const std::string& AOption, const std::string& ATag);  // atag/vtag/stag, non-empty
+  void SetCodecTag(const std::string& AOption, const std::string& ATag); // atag/vtag/stag, non-empty
   void SetMetadata(const std::string& AKey, const std::string& AValue);
-  void SetGenericOption(const std::string& AName, int64_t AValue);  // result ignored
+  void SetGenericOption(const std::string& AName, int64_t AValue); // result ignored
   // Applies the target ATarget ("vcd", "svcd", "dvd", "dv", "dv50") with the
   // norm "pal", "ntsc", "film" or anything else (detected), falling back to
   // ADefaultNorm when detection is undecided.
@@ -218,7 +219,7 @@ public:
   float Fmux_max_delay = 0.7f;
   int64_t Frecording_time = INT64_MAX;
   int64_t Fstart_time = 0;
-  int64_t Frecording_timestamp = 0;  // seconds since 1970
+  int64_t Frecording_timestamp = 0; // seconds since 1970
   int64_t Finput_ts_offset = 0;
   // Pending global metadata of the next output file (a key is set once).
   std::vector<std::pair<std::string, std::string>> Fmetadata;
@@ -260,7 +261,7 @@ public:
   std::vector<std::string> Faudio_bitstream_filters;
   std::vector<std::string> Fsubtitle_bitstream_filters;
   std::vector<TAVStreamMap> Fstream_maps;
-  std::vector<std::array<TAVMetaDataMap, 2>> Fmeta_data_maps;  // [0] output side, [1] input side
+  std::vector<std::array<TAVMetaDataMap, 2>> Fmeta_data_maps; // [0] output side, [1] input side
   int Fmetadata_global_autocopy = 1;
   int Fmetadata_streams_autocopy = 1;
   int Fmetadata_chapters_autocopy = 1;

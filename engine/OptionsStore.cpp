@@ -12,16 +12,20 @@ namespace {
 constexpr int TypeFlags[AVMEDIA_TYPE_NB] = {AV_OPT_FLAG_VIDEO_PARAM, AV_OPT_FLAG_AUDIO_PARAM, 0,
                                             AV_OPT_FLAG_SUBTITLE_PARAM, 0};
 
-bool HasClass(const void* AObj) { return AObj && *static_cast<const AVClass* const*>(AObj); }
+bool HasClass(const void* AObj) {
+  return AObj && *static_cast<const AVClass* const*>(AObj);
+}
 
 const AVOption* Find(void* AObj, const std::string& AName, int AFlags = 0) {
   if (!AObj) return nullptr;
   return FF.av_opt_find(AObj, AName.c_str(), nullptr, AFlags, 0);
 }
 
-}  // namespace
+} // namespace
 
-TFFOptions::~TFFOptions() { Free(); }
+TFFOptions::~TFFOptions() {
+  Free();
+}
 
 void TFFOptions::Free() {
   if (FF.avcodec_free_context)
@@ -105,7 +109,7 @@ bool TFFOptions::Offer(const std::string& AName, const std::string& AValue) {
   if (!o && (o = Find(sws_opts, AName))) ret = FF.av_opt_set(sws_opts, name, value, 0);
   if (!o && (o = Find(swr_opts, AName))) ret = FF.av_opt_set(swr_opts, name, value, 0);
   if (!o && AName.size() > 1) {
-    int t = AName[0] == 'a' ? AVMEDIA_TYPE_AUDIO
+    int t = AName[0] == 'a'   ? AVMEDIA_TYPE_AUDIO
             : AName[0] == 'v' ? AVMEDIA_TYPE_VIDEO
             : AName[0] == 's' ? AVMEDIA_TYPE_SUBTITLE
                               : -1;
@@ -153,16 +157,21 @@ void TFFOptions::Apply(void* ATarget, void* AStoreCtx, void* APrivate, int AFlag
 
 void TFFOptions::ApplyCodec(AVCodecContext* ATarget, AVMediaType AType, int AFlags) const {
   if (!ATarget || AType < 0 || AType >= AVMEDIA_TYPE_NB) return;
-  Apply(ATarget, avcodec_opts[AType], ATarget->codec && ATarget->codec->priv_class ? ATarget->priv_data : nullptr,
-        AFlags);
+  Apply(ATarget, avcodec_opts[AType],
+        ATarget->codec && ATarget->codec->priv_class ? ATarget->priv_data : nullptr, AFlags);
 }
 
 void TFFOptions::ApplyFormat(AVFormatContext* ATarget, int AFlags) const {
   if (!ATarget) return;
-  bool priv = (ATarget->oformat && ATarget->oformat->priv_class) || (ATarget->iformat && ATarget->iformat->priv_class);
+  bool priv = (ATarget->oformat && ATarget->oformat->priv_class) ||
+              (ATarget->iformat && ATarget->iformat->priv_class);
   Apply(ATarget, avformat_opts, priv ? ATarget->priv_data : nullptr, AFlags);
 }
 
-void TFFOptions::ApplyScaler(SwsContext* ATarget) const { Apply(ATarget, sws_opts, nullptr, 0); }
+void TFFOptions::ApplyScaler(SwsContext* ATarget) const {
+  Apply(ATarget, sws_opts, nullptr, 0);
+}
 
-void TFFOptions::ApplyResampler(SwrContext* ATarget) const { Apply(ATarget, swr_opts, nullptr, 0); }
+void TFFOptions::ApplyResampler(SwrContext* ATarget) const {
+  Apply(ATarget, swr_opts, nullptr, 0);
+}

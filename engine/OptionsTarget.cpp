@@ -26,7 +26,7 @@ bool NormOfRate(AVRational ARate, TTargetNorm& ANorm) {
 
 struct TTargetSettings {
   const char* Type;
-  const char* VideoCodec;  // null: unchanged
+  const char* VideoCodec; // null: unchanged
   const char* AudioCodec;
   const char* Format;
   const char* SizePAL;
@@ -34,31 +34,73 @@ struct TTargetSettings {
   int Rate;
   // Offered to the generic store in this order; null ends the list.
   const char* Generic[10][2];
-  float MuxPreload;  // 0: unchanged
-  float Aspect;      // used when the aspect ratio is not set; 0: none
+  float MuxPreload; // 0: unchanged
+  float Aspect;     // used when the aspect ratio is not set; 0: none
   const char* AspectText;
 };
 
 // "g" depends on the norm and comes first; "%g" marks it.
 const TTargetSettings Targets[] = {
-    {"vcd", "mpeg1video", "mp2", "vcd", "352x288", "352x240", 44100,
-     {{"g", "%g"}, {"b", "1150000"}, {"maxrate", "1150000"}, {"minrate", "1150000"}, {"bufsize", "327680"},
-      {"ab", "224000"}, {"packetsize", "2324"}, {"muxrate", "1411200"}},
-     0.44f, 4.0f / 3.0f, "Assuming 4:3 for aspect ratio"},
+    {"vcd",
+     "mpeg1video",
+     "mp2",
+     "vcd",
+     "352x288",
+     "352x240",
+     44100,
+     {{"g", "%g"},
+      {"b", "1150000"},
+      {"maxrate", "1150000"},
+      {"minrate", "1150000"},
+      {"bufsize", "327680"},
+      {"ab", "224000"},
+      {"packetsize", "2324"},
+      {"muxrate", "1411200"}},
+     0.44f,
+     4.0f / 3.0f,
+     "Assuming 4:3 for aspect ratio"},
     // The old "flags=+scan_offset" is the encoder's own scan_offset option now.
-    {"svcd", "mpeg2video", "mp2", "svcd", "480x576", "480x480", 44100,
-     {{"g", "%g"}, {"b", "2040000"}, {"maxrate", "2516000"}, {"minrate", "0"}, {"bufsize", "1835008"},
-      {"scan_offset", "1"}, {"ab", "224000"}, {"packetsize", "2324"}},
-     0, 4.0f / 3.0f, "Assuming 4:3 for aspect ratio"},
-    {"dvd", "mpeg2video", "ac3", "dvd", "720x576", "720x480", 48000,
-     {{"g", "%g"}, {"b", "6000000"}, {"maxrate", "9000000"}, {"minrate", "0"}, {"bufsize", "1835008"},
-      {"ab", "448000"}, {"packetsize", "2048"}, {"muxrate", "10080000"}},
-     0, 16.0f / 9.0f, "Assuming 16:9 for aspect ratio"},
+    {"svcd",
+     "mpeg2video",
+     "mp2",
+     "svcd",
+     "480x576",
+     "480x480",
+     44100,
+     {{"g", "%g"},
+      {"b", "2040000"},
+      {"maxrate", "2516000"},
+      {"minrate", "0"},
+      {"bufsize", "1835008"},
+      {"scan_offset", "1"},
+      {"ab", "224000"},
+      {"packetsize", "2324"}},
+     0,
+     4.0f / 3.0f,
+     "Assuming 4:3 for aspect ratio"},
+    {"dvd",
+     "mpeg2video",
+     "ac3",
+     "dvd",
+     "720x576",
+     "720x480",
+     48000,
+     {{"g", "%g"},
+      {"b", "6000000"},
+      {"maxrate", "9000000"},
+      {"minrate", "0"},
+      {"bufsize", "1835008"},
+      {"ab", "448000"},
+      {"packetsize", "2048"},
+      {"muxrate", "10080000"}},
+     0,
+     16.0f / 9.0f,
+     "Assuming 16:9 for aspect ratio"},
     {"dv", nullptr, nullptr, "dv", "720x576", "720x480", 48000, {}, 0, 0, nullptr},
     {"dv50", nullptr, nullptr, "dv", "720x576", "720x480", 48000, {}, 0, 0, nullptr},
 };
 
-}  // namespace
+} // namespace
 
 TTargetNorm TFFmpegOptions::DetectNorm(const std::string& ANorm, const std::string& ADefaultNorm) {
   if (ANorm == "pal") return TTargetNorm::tnPAL;
@@ -79,7 +121,8 @@ TTargetNorm TFFmpegOptions::DetectNorm(const std::string& ANorm, const std::stri
   return norm;
 }
 
-void TFFmpegOptions::SetTarget(const std::string& ATarget, const std::string& ANorm, const std::string& ADefaultNorm) {
+void TFFmpegOptions::SetTarget(const std::string& ATarget, const std::string& ANorm,
+                               const std::string& ADefaultNorm) {
   const TTargetNorm norm = DetectNorm(ANorm, ADefaultNorm);
   const bool pal = norm == TTargetNorm::tnPAL;
   const TTargetSettings* t = nullptr;
@@ -91,7 +134,7 @@ void TFFmpegOptions::SetTarget(const std::string& ATarget, const std::string& AN
   if (t->AudioCodec) SetCodecName(AVMEDIA_TYPE_AUDIO, t->AudioCodec);
   Flast_asked_format = t->Format;
   SetFrameSize(pal ? t->SizePAL : t->SizeOther);
-  Fframe_rate = norm == TTargetNorm::tnPAL ? AVRational{25, 1}
+  Fframe_rate = norm == TTargetNorm::tnPAL    ? AVRational{25, 1}
                 : norm == TTargetNorm::tnNTSC ? AVRational{30000, 1001}
                                               : AVRational{24000, 1001};
   if (ATarget == "dv50")

@@ -6,7 +6,9 @@
 
 namespace {
 
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
+bool IsBlank(char c) {
+  return static_cast<unsigned char>(c) <= ' ';
+}
 
 void ReplaceAll(std::string& AText, const std::string& AFrom, const std::string& ATo) {
   size_t pos = 0;
@@ -51,7 +53,7 @@ template <typename T> bool ParseInteger(const std::string& AText, T& AResult) {
   return true;
 }
 
-}  // namespace
+} // namespace
 
 std::string TrimText(const std::string& AText) {
   size_t b = 0, e = AText.size();
@@ -83,18 +85,24 @@ std::vector<TOptionLine> SplitOptionText(const std::string& AText) {
   return lines;
 }
 
-bool TryStrToInt(const std::string& AText, int32_t& AResult) { return ParseInteger(AText, AResult); }
-bool TryStrToInt64(const std::string& AText, int64_t& AResult) { return ParseInteger(AText, AResult); }
+bool TryStrToInt(const std::string& AText, int32_t& AResult) {
+  return ParseInteger(AText, AResult);
+}
+bool TryStrToInt64(const std::string& AText, int64_t& AResult) {
+  return ParseInteger(AText, AResult);
+}
 
 int32_t StrToIntStrict(const std::string& AText) {
   int32_t v = 0;
-  if (!ParseInteger(AText, v)) throw FFmpegException(fmt::sprintf("'%s' is not a valid integer value", AText));
+  if (!ParseInteger(AText, v))
+    throw FFmpegException(fmt::sprintf("'%s' is not a valid integer value", AText));
   return v;
 }
 
 int64_t StrToInt64Strict(const std::string& AText) {
   int64_t v = 0;
-  if (!ParseInteger(AText, v)) throw FFmpegException(fmt::sprintf("'%s' is not a valid integer value", AText));
+  if (!ParseInteger(AText, v))
+    throw FFmpegException(fmt::sprintf("'%s' is not a valid integer value", AText));
   return v;
 }
 
@@ -114,7 +122,7 @@ int64_t ParseTimeOrFail(const std::string& AContext, const std::string& AText, b
   int64_t us = INT64_MIN;
   if (!FF.av_parse_time || FF.av_parse_time(&us, AText.c_str(), ADuration ? 1 : 0) < 0) us = INT64_MIN;
   if (us == INT64_MIN)
-    throw FFmpegException(
-        fmt::sprintf("Invalid %s specification for %s: %s", ADuration ? "duration" : "date", AContext, AText));
+    throw FFmpegException(fmt::sprintf("Invalid %s specification for %s: %s", ADuration ? "duration" : "date",
+                                       AContext, AText));
   return us;
 }

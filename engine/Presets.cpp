@@ -14,16 +14,23 @@
 
 namespace {
 
-std::string Speed(const char* ASpeed) { return std::string("preset=") + ASpeed + "\n"; }
-std::string FirstPass(const char* ASpeed) { return Speed(ASpeed) + "fastfirstpass=1\n"; }
-std::string Lossless(const char* ASpeed) { return "qp=0\n" + Speed(ASpeed); }
+std::string Speed(const char* ASpeed) {
+  return std::string("preset=") + ASpeed + "\n";
+}
+std::string FirstPass(const char* ASpeed) {
+  return Speed(ASpeed) + "fastfirstpass=1\n";
+}
+std::string Lossless(const char* ASpeed) {
+  return "qp=0\n" + Speed(ASpeed);
+}
 
 std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::transform(s.begin(), s.end(), s.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return s;
 }
 
-}  // namespace
+} // namespace
 
 const std::vector<std::pair<std::string, std::string>>& BuiltinPresets() {
   static const std::vector<std::pair<std::string, std::string>> table = {

@@ -198,7 +198,8 @@ void AVLogCallback(void* AObject, int ALevel, const char* AFormat, va_list AArgs
       std::vector<std::string> lines;
       // A repeat is the same whole line again from the same thread: a
       // fragment that completes another thread's line is never swallowed.
-      if (!hasPending && tid == s.PreviousThread && !text.empty() && text.back() == '\n' && text == s.Previous) {
+      if (!hasPending && tid == s.PreviousThread && !text.empty() && text.back() == '\n' &&
+          text == s.Previous) {
         ++s.RepeatCount;
         return;
       }

@@ -32,33 +32,49 @@ const std::vector<TSlot>& Slots(TLibrary ALib) {
   static const std::vector<TSlot> device{SONDEL_AVDEVICE_FUNCS(SONDEL_FF_SLOT)};
   static const std::vector<TSlot> none;
   switch (ALib) {
-  case avUtil: return util;
-  case swResample: return swr;
-  case swScale: return sws;
-  case avCodec: return codec;
-  case avFormat: return format;
-  case avFilter: return filter;
-  case avDevice: return device;
-  default: return none;
+  case avUtil:
+    return util;
+  case swResample:
+    return swr;
+  case swScale:
+    return sws;
+  case avCodec:
+    return codec;
+  case avFormat:
+    return format;
+  case avFilter:
+    return filter;
+  case avDevice:
+    return device;
+  default:
+    return none;
   }
 }
 
 struct TLibInfo {
-  const char* Name;  // base name; null for the virtual libraries
+  const char* Name; // base name; null for the virtual libraries
   int Major;
   const char* VersionFunc;
 };
 
 TLibInfo Info(TLibrary ALib) {
   switch (ALib) {
-  case avUtil: return {"avutil", LIBAVUTIL_VERSION_MAJOR, "avutil_version"};
-  case swResample: return {"swresample", LIBSWRESAMPLE_VERSION_MAJOR, "swresample_version"};
-  case swScale: return {"swscale", LIBSWSCALE_VERSION_MAJOR, "swscale_version"};
-  case avCodec: return {"avcodec", LIBAVCODEC_VERSION_MAJOR, "avcodec_version"};
-  case avFormat: return {"avformat", LIBAVFORMAT_VERSION_MAJOR, "avformat_version"};
-  case avFilter: return {"avfilter", LIBAVFILTER_VERSION_MAJOR, "avfilter_version"};
-  case avDevice: return {"avdevice", LIBAVDEVICE_VERSION_MAJOR, "avdevice_version"};
-  default: return {nullptr, -1, nullptr};
+  case avUtil:
+    return {"avutil", LIBAVUTIL_VERSION_MAJOR, "avutil_version"};
+  case swResample:
+    return {"swresample", LIBSWRESAMPLE_VERSION_MAJOR, "swresample_version"};
+  case swScale:
+    return {"swscale", LIBSWSCALE_VERSION_MAJOR, "swscale_version"};
+  case avCodec:
+    return {"avcodec", LIBAVCODEC_VERSION_MAJOR, "avcodec_version"};
+  case avFormat:
+    return {"avformat", LIBAVFORMAT_VERSION_MAJOR, "avformat_version"};
+  case avFilter:
+    return {"avfilter", LIBAVFILTER_VERSION_MAJOR, "avfilter_version"};
+  case avDevice:
+    return {"avdevice", LIBAVDEVICE_VERSION_MAJOR, "avdevice_version"};
+  default:
+    return {nullptr, -1, nullptr};
   }
 }
 
@@ -68,14 +84,22 @@ constexpr TLibrary LoadOrder[] = {avUtil, swResample, swScale, avCodec, avFormat
 
 TLibraries Dependencies(TLibrary ALib) {
   switch (ALib) {
-  case avCore: return {avUtil};
-  case swResample: return {avUtil};
-  case swScale: return {avUtil};
-  case avCodec: return {avUtil, swResample};
-  case avFormat: return {avUtil, swResample, avCodec};
-  case avFilter: return {avUtil, swResample, swScale, avCodec, avFormat};
-  case avDevice: return {avUtil, swResample, swScale, avCodec, avFormat, avFilter};
-  default: return {};
+  case avCore:
+    return {avUtil};
+  case swResample:
+    return {avUtil};
+  case swScale:
+    return {avUtil};
+  case avCodec:
+    return {avUtil, swResample};
+  case avFormat:
+    return {avUtil, swResample, avCodec};
+  case avFilter:
+    return {avUtil, swResample, swScale, avCodec, avFormat};
+  case avDevice:
+    return {avUtil, swResample, swScale, avCodec, avFormat, avFilter};
+  default:
+    return {};
   }
 }
 
@@ -90,14 +114,16 @@ std::vector<TLibrary> Closure(TLibraries ALibs) {
   return r;
 }
 
-bool IsReal(TLibrary ALib) { return Info(ALib).Name != nullptr; }
+bool IsReal(TLibrary ALib) {
+  return Info(ALib).Name != nullptr;
+}
 
 std::string LastDlError() {
   const char* e = dlerror();
   return e ? e : "unknown error";
 }
 
-}  // namespace
+} // namespace
 
 std::string ApplicationFolder() {
   std::error_code ec;
@@ -116,7 +142,7 @@ std::string TFFLoader::FileName(TLibrary ALibrary) {
 TFFLoader& FFLoader() {
   static TFFLoader* loader = [] {
     InitFPEnvironment();
-    auto l = new TFFLoader;  // lives to process end: library threads may still call into it
+    auto l = new TFFLoader; // lives to process end: library threads may still call into it
     l->SetLibraryPath(ApplicationFolder() + "/LibAV");
     return l;
   }();
@@ -171,7 +197,7 @@ bool TFFLoader::LoadOne(TLibrary ALib) {
   std::string folder = FLibraryPath;
   if (!folder.empty() && folder.back() != '/') folder += '/';
   std::string full = folder + file;
-  struct stat sb{};
+  struct stat sb {};
   bool fromFolder = !FLibraryPath.empty() && stat(full.c_str(), &sb) == 0;
   dlerror();
   // RTLD_NODELETE: after the last unload the function table is cleared and
@@ -191,16 +217,19 @@ bool TFFLoader::LoadOne(TLibrary ALib) {
     dlerror();
     auto version = reinterpret_cast<unsigned (*)()>(dlsym(handle, info.VersionFunc));
     if (!version)
-      throw std::runtime_error(fmt::sprintf("Load function %s@%s error: %s", info.VersionFunc, st.Path, LastDlError()));
+      throw std::runtime_error(
+          fmt::sprintf("Load function %s@%s error: %s", info.VersionFunc, st.Path, LastDlError()));
     int major = int(version() >> 16);
     if (major != info.Major)
-      throw std::runtime_error(fmt::sprintf("Load library %s error: %s", st.Path,
-                                            fmt::sprintf("major version %d found, %d required", major, info.Major)));
+      throw std::runtime_error(
+          fmt::sprintf("Load library %s error: %s", st.Path,
+                       fmt::sprintf("major version %d found, %d required", major, info.Major)));
     for (auto& slot : Slots(ALib)) {
       dlerror();
       void* p = dlsym(handle, slot.Name);
       if (!p)
-        throw std::runtime_error(fmt::sprintf("Load function %s@%s error: %s", slot.Name, st.Path, LastDlError()));
+        throw std::runtime_error(
+            fmt::sprintf("Load function %s@%s error: %s", slot.Name, st.Path, LastDlError()));
       *slot.Var = p;
     }
     if (ALib == avDevice) FF.avdevice_register_all();
@@ -230,7 +259,9 @@ void TFFLoader::UnloadOne(TLibrary ALib) {
   st = TStatus{};
 }
 
-bool TFFLoader::Load(TLibrary ALibrary) { return Load(TLibraries{ALibrary}); }
+bool TFFLoader::Load(TLibrary ALibrary) {
+  return Load(TLibraries{ALibrary});
+}
 
 bool TFFLoader::Load(TLibraries ALibraries) {
   if (ALibraries.Empty()) throw std::logic_error("TFFLoader::Load: empty library set");
@@ -266,7 +297,9 @@ bool TFFLoader::Loaded(TLibraries ALibraries) const {
   return true;
 }
 
-void TFFLoader::Unload(TLibrary ALibrary) { Unload(TLibraries{ALibrary}); }
+void TFFLoader::Unload(TLibrary ALibrary) {
+  Unload(TLibraries{ALibrary});
+}
 
 void TFFLoader::Unload(TLibraries ALibraries) {
   if (ALibraries.Empty()) throw std::logic_error("TFFLoader::Unload: empty library set");
@@ -287,7 +320,7 @@ void TFFLoader::UnloadAll() {
 namespace {
 fenv_t GSavedEnv;
 bool GEnvSaved = false;
-}  // namespace
+} // namespace
 
 void InitFPEnvironment() {
   if (GEnvSaved) return;
@@ -342,14 +375,20 @@ size_t TInterruptCB::Count() const {
 }
 
 TInterruptCB& InterruptCB() {
-  static TInterruptCB* registry = new TInterruptCB;  // outlives library threads
+  static TInterruptCB* registry = new TInterruptCB; // outlives library threads
   return *registry;
 }
 
-uint32_t CurrentThreadID() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+uint32_t CurrentThreadID() {
+  return static_cast<uint32_t>(syscall(SYS_gettid));
+}
 
 namespace {
-int InterruptCallback(void*) { return InterruptCB().Interrupt(CurrentThreadID()) ? 1 : 0; }
-}  // namespace
+int InterruptCallback(void*) {
+  return InterruptCB().Interrupt(CurrentThreadID()) ? 1 : 0;
+}
+} // namespace
 
-AVIOInterruptCB FFInterruptCB() { return AVIOInterruptCB{InterruptCallback, nullptr}; }
+AVIOInterruptCB FFInterruptCB() {
+  return AVIOInterruptCB{InterruptCallback, nullptr};
+}

@@ -31,12 +31,21 @@ struct TLibraries {
   }
   constexpr bool Has(TLibrary l) const { return Bits & (1u << l); }
   constexpr bool Empty() const { return Bits == 0; }
-  constexpr TLibraries operator+(TLibraries o) const { TLibraries r; r.Bits = Bits | o.Bits; return r; }
-  constexpr TLibraries operator-(TLibraries o) const { TLibraries r; r.Bits = Bits & ~o.Bits; return r; }
+  constexpr TLibraries operator+(TLibraries o) const {
+    TLibraries r;
+    r.Bits = Bits | o.Bits;
+    return r;
+  }
+  constexpr TLibraries operator-(TLibraries o) const {
+    TLibraries r;
+    r.Bits = Bits & ~o.Bits;
+    return r;
+  }
 };
 
 // Every library, and the sets the components use.
-constexpr TLibraries AllLibraries{avCodec, avCore, avDevice, avFilter, avFormat, avUtil, swScale, myUtil, swResample};
+constexpr TLibraries AllLibraries{avCodec, avCore,  avDevice, avFilter,  avFormat,
+                                  avUtil,  swScale, myUtil,   swResample};
 constexpr TLibraries EncoderLibraries = AllLibraries - TLibraries{avDevice};
 constexpr TLibraries ProbeLibraries{avCodec, avCore, avFormat, avUtil, swScale, myUtil, swResample};
 

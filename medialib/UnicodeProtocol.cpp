@@ -43,7 +43,7 @@ bool Convert(const std::string& AIn, const std::string& AFrom, const std::string
   size_t outLeft = out.size();
   size_t r = iconv(cd, &in, &inLeft, &o, &outLeft);
   iconv_close(cd);
-  if (r == static_cast<size_t>(-1) || r > 0) return false;  // r > 0: irreversible conversions
+  if (r == static_cast<size_t>(-1) || r > 0) return false; // r > 0: irreversible conversions
   out.resize(out.size() - outLeft);
   AOut = out;
   return true;
@@ -89,7 +89,7 @@ int64_t SeekIO(void* AOpaque, int64_t AOffset, int AWhence) {
   auto io = static_cast<TUnicodeIO*>(AOpaque);
   AWhence &= ~AVSEEK_FORCE;
   if (AWhence == AVSEEK_SIZE) {
-    struct stat sb{};
+    struct stat sb {};
     if (fstat(io->Fd, &sb) != 0) return AVERROR(errno);
     return sb.st_size;
   }
@@ -99,7 +99,7 @@ int64_t SeekIO(void* AOpaque, int64_t AOffset, int AWhence) {
   return r;
 }
 
-}  // namespace
+} // namespace
 
 void SetLibraryCodeset(const std::string& ACodeset) {
   std::lock_guard lock(GCodesetLock);

@@ -13,7 +13,7 @@
 
 // The 8-bit character set names are converted to; tests may switch it to
 // "ANSI_X3.4-1968" (ASCII) to force the "unicode:utf8:" form.
-void SetLibraryCodeset(const std::string& ACodeset);  // empty = the locale's
+void SetLibraryCodeset(const std::string& ACodeset); // empty = the locale's
 std::string LibraryCodeset();
 
 bool NeedsUnicodeName(const std::string& AName);

@@ -20,14 +20,22 @@ std::string Base64(const std::string& S) {
   size_t i = 0;
   for (; i + 2 < S.size(); i += 3) {
     unsigned v = (unsigned char)S[i] << 16 | (unsigned char)S[i + 1] << 8 | (unsigned char)S[i + 2];
-    r += tbl[v >> 18 & 63]; r += tbl[v >> 12 & 63]; r += tbl[v >> 6 & 63]; r += tbl[v & 63];
+    r += tbl[v >> 18 & 63];
+    r += tbl[v >> 12 & 63];
+    r += tbl[v >> 6 & 63];
+    r += tbl[v & 63];
   }
   if (i + 1 == S.size()) {
     unsigned v = (unsigned char)S[i] << 16;
-    r += tbl[v >> 18 & 63]; r += tbl[v >> 12 & 63]; r += "==";
+    r += tbl[v >> 18 & 63];
+    r += tbl[v >> 12 & 63];
+    r += "==";
   } else if (i + 2 == S.size()) {
     unsigned v = (unsigned char)S[i] << 16 | (unsigned char)S[i + 1] << 8;
-    r += tbl[v >> 18 & 63]; r += tbl[v >> 12 & 63]; r += tbl[v >> 6 & 63]; r += '=';
+    r += tbl[v >> 18 & 63];
+    r += tbl[v >> 12 & 63];
+    r += tbl[v >> 6 & 63];
+    r += '=';
   }
   return r;
 }
@@ -70,7 +78,7 @@ void GlobalInit() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-}  // namespace
+} // namespace
 
 std::string QuotedPrintable(const std::vector<std::string>& ALines) {
   static const char* hex = "0123456789ABCDEF";

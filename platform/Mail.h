@@ -18,7 +18,7 @@ struct TMailMessage {
   std::string From;
   std::string To;
   std::string Subject;
-  std::vector<std::string> BodyLines;  // UTF-8
+  std::vector<std::string> BodyLines; // UTF-8
 };
 
 class IMailer {

@@ -47,11 +47,21 @@ std::string Unescape(const std::string& S) {
     if (S[i] == '\\' && i + 1 < S.size()) {
       char c = S[++i];
       switch (c) {
-        case 'n': r += '\n'; break;
-        case 'r': r += '\r'; break;
-        case 't': r += '\t'; break;
-        case '0': r += '\0'; break;
-        default: r += c; break;
+      case 'n':
+        r += '\n';
+        break;
+      case 'r':
+        r += '\r';
+        break;
+      case 't':
+        r += '\t';
+        break;
+      case '0':
+        r += '\0';
+        break;
+      default:
+        r += c;
+        break;
       }
     } else {
       r += S[i];
@@ -64,13 +74,27 @@ std::string Escape(const std::string& S) {
   std::string r;
   for (char c : S) {
     switch (c) {
-      case '\\': r += "\\\\"; break;
-      case '\n': r += "\\n"; break;
-      case '\r': r += "\\r"; break;
-      case '\t': r += "\\t"; break;
-      case '"': r += "\\\""; break;
-      case '\0': r += "\\0"; break;
-      default: r += c; break;
+    case '\\':
+      r += "\\\\";
+      break;
+    case '\n':
+      r += "\\n";
+      break;
+    case '\r':
+      r += "\\r";
+      break;
+    case '\t':
+      r += "\\t";
+      break;
+    case '"':
+      r += "\\\"";
+      break;
+    case '\0':
+      r += "\\0";
+      break;
+    default:
+      r += c;
+      break;
     }
   }
   // Quotes keep leading and trailing spaces and a leading ';' or '#'.
@@ -88,7 +112,7 @@ bool ReadText(const std::string& AFileName, std::string& AText) {
   return true;
 }
 
-}  // namespace
+} // namespace
 
 std::vector<TIniGroup> ParseIni(const std::string& AText) {
   std::vector<TIniGroup> groups;
@@ -112,7 +136,10 @@ std::vector<TIniGroup> ParseIni(const std::string& AText) {
     std::string value = Unescape(raw);
     bool found = false;
     for (auto& kv : vals)
-      if (kv.first == key) { kv.second = value; found = true; }
+      if (kv.first == key) {
+        kv.second = value;
+        found = true;
+      }
     if (!found) vals.emplace_back(key, value);
   }
   return groups;
@@ -142,7 +169,8 @@ bool TIniSettingsStore::ReadGroup(const std::string& AGroup, TSettingsGroup& AVa
   return found;
 }
 
-bool TIniSettingsStore::WriteGroup(const std::string& AGroup, const TSettingsGroup& AValues, std::string& AError) {
+bool TIniSettingsStore::WriteGroup(const std::string& AGroup, const TSettingsGroup& AValues,
+                                   std::string& AError) {
   std::error_code ec;
   fs::path file(FFileName);
   if (file.has_parent_path()) {
@@ -157,7 +185,10 @@ bool TIniSettingsStore::WriteGroup(const std::string& AGroup, const TSettingsGro
   if (ReadText(FFileName, text)) groups = ParseIni(text);
   TIniGroup* target = nullptr;
   for (auto& g : groups)
-    if (g.Name == AGroup) { target = &g; break; }
+    if (g.Name == AGroup) {
+      target = &g;
+      break;
+    }
   if (!target) {
     groups.push_back({AGroup, {}});
     target = &groups.back();
@@ -165,7 +196,10 @@ bool TIniSettingsStore::WriteGroup(const std::string& AGroup, const TSettingsGro
   for (auto& [k, v] : AValues.Values()) {
     bool found = false;
     for (auto& kv : target->Values)
-      if (kv.first == k) { kv.second = v; found = true; }
+      if (kv.first == k) {
+        kv.second = v;
+        found = true;
+      }
     if (!found) target->Values.emplace_back(k, v);
   }
   std::string data = FormatIni(groups);
@@ -187,9 +221,15 @@ bool TIniSettingsStore::WriteGroup(const std::string& AGroup, const TSettingsGro
     done += static_cast<size_t>(n);
   }
   int err = errno;
-  if (ok && ::fsync(fd) != 0) { ok = false; err = errno; }
+  if (ok && ::fsync(fd) != 0) {
+    ok = false;
+    err = errno;
+  }
   ::close(fd);
-  if (ok && ::rename(tmp.c_str(), FFileName.c_str()) != 0) { ok = false; err = errno; }
+  if (ok && ::rename(tmp.c_str(), FFileName.c_str()) != 0) {
+    ok = false;
+    err = errno;
+  }
   if (!ok) {
     ::unlink(tmp.c_str());
     AError = "Cannot write " + FFileName + ": " + std::strerror(err);

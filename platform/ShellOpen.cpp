@@ -26,7 +26,7 @@ int ReadExecError(int AFd) {
   return n == static_cast<ssize_t>(sizeof err) ? err : 0;
 }
 
-}  // namespace
+} // namespace
 
 bool SpawnDetached(const std::vector<std::string>& AArgs, std::string& AError) {
   if (AArgs.empty() || AArgs[0].empty()) {

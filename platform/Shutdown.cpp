@@ -31,7 +31,8 @@ std::string GetWinVersionText() {
   while (std::getline(f, line)) {
     if (line.rfind("PRETTY_NAME=", 0) == 0) {
       name = line.substr(12);
-      if (name.size() >= 2 && name.front() == '"' && name.back() == '"') name = name.substr(1, name.size() - 2);
+      if (name.size() >= 2 && name.front() == '"' && name.back() == '"')
+        name = name.substr(1, name.size() - 2);
     }
   }
   utsname u{};

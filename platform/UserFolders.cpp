@@ -17,7 +17,7 @@ std::string WithoutTrailingSlash(std::string S) {
   while (S.size() > 1 && S.back() == '/') S.pop_back();
   return S;
 }
-}  // namespace
+} // namespace
 
 std::string HomeFolder() {
   std::string h = Env("HOME");
@@ -49,7 +49,7 @@ std::string XdgUserDir(const std::string& AName) {
     std::string v = line.substr(b + key.size());
     if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
     if (v.rfind("$HOME", 0) == 0) v = HomeFolder() + v.substr(5);
-    if (v.empty() || v[0] != '/') continue;  // only absolute or $HOME-relative paths are valid
+    if (v.empty() || v[0] != '/') continue; // only absolute or $HOME-relative paths are valid
     result = WithoutTrailingSlash(v);
   }
   return result;

@@ -3,9 +3,9 @@
 
 #include <string>
 
-std::string HomeFolder();     // $HOME, else the password database
-std::string ConfigHome();     // $XDG_CONFIG_HOME, else ~/.config
-std::string CacheHome();      // $XDG_CACHE_HOME, else ~/.cache
+std::string HomeFolder(); // $HOME, else the password database
+std::string ConfigHome(); // $XDG_CONFIG_HOME, else ~/.config
+std::string CacheHome();  // $XDG_CACHE_HOME, else ~/.cache
 // An XDG user directory ("DOCUMENTS", "MUSIC") from user-dirs.dirs; empty
 // when it is not set there.
 std::string XdgUserDir(const std::string& AName);

@@ -27,7 +27,9 @@ bool TCustomPlayer::LoadAVLib(const std::string& APath, bool AAutoLoadSDL) {
   return true;
 }
 
-bool TCustomPlayer::AVLibLoaded() const { return FFLoader().Loaded(PlayerLibraries); }
+bool TCustomPlayer::AVLibLoaded() const {
+  return FFLoader().Loaded(PlayerLibraries);
+}
 
 void TCustomPlayer::UnloadAVLib() {
   if (!FAVLoaded) return;
@@ -47,7 +49,7 @@ bool TCustomPlayer::LoadSDLCopy(const std::string& APath) {
   std::string source;
   if (!APath.empty()) {
     std::string shipped = APath + "/" + SDLLibrarySoname;
-    struct stat sb{};
+    struct stat sb {};
     if (stat(shipped.c_str(), &sb) == 0) source = shipped;
   }
   std::string file, err;
@@ -58,4 +60,6 @@ bool TCustomPlayer::LoadSDLCopy(const std::string& APath) {
   return LoadSDLLib("", file);
 }
 
-bool TCustomPlayer::SDLLibLoaded() const { return FSDL.Loaded(); }
+bool TCustomPlayer::SDLLibLoaded() const {
+  return FSDL.Loaded();
+}

@@ -13,7 +13,8 @@
 #include "util/FFBaseComponent.h"
 
 // The libraries a player needs.
-constexpr TLibraries PlayerLibraries{avCodec, avCore, avFormat, avUtil, swScale, myUtil, swResample, avFilter};
+constexpr TLibraries PlayerLibraries{avCodec, avCore, avFormat,   avUtil,
+                                     swScale, myUtil, swResample, avFilter};
 
 class TCustomPlayer : public TFFBaseComponent {
 public:

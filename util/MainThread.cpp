@@ -8,8 +8,12 @@ namespace {
 std::atomic<IMainThreadDispatcher*> GDispatcher{nullptr};
 }
 
-IMainThreadDispatcher* MainThreadDispatcher() { return GDispatcher.load(); }
-void SetMainThreadDispatcher(IMainThreadDispatcher* ADispatcher) { GDispatcher.store(ADispatcher); }
+IMainThreadDispatcher* MainThreadDispatcher() {
+  return GDispatcher.load();
+}
+void SetMainThreadDispatcher(IMainThreadDispatcher* ADispatcher) {
+  GDispatcher.store(ADispatcher);
+}
 
 bool IsMainThread() {
   auto d = GDispatcher.load();
@@ -107,20 +111,24 @@ void THeadlessDispatcher::RunPending() {
   }
 }
 
-bool THeadlessDispatcher::IsMainThread() const { return std::this_thread::get_id() == FMainId; }
+bool THeadlessDispatcher::IsMainThread() const {
+  return std::this_thread::get_id() == FMainId;
+}
 
 void THeadlessDispatcher::ProcessFor(std::chrono::milliseconds ADuration) {
   ProcessUntil([] { return false; }, ADuration);
 }
 
-bool THeadlessDispatcher::ProcessUntil(const std::function<bool()>& APred, std::chrono::milliseconds ATimeout) {
+bool THeadlessDispatcher::ProcessUntil(const std::function<bool()>& APred,
+                                       std::chrono::milliseconds ATimeout) {
   auto deadline = std::chrono::steady_clock::now() + ATimeout;
   for (;;) {
     RunPending();
     if (APred()) return true;
     std::unique_lock lock(FLock);
     if (std::chrono::steady_clock::now() >= deadline) return false;
-    FCond.wait_until(lock, std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(5)),
+    FCond.wait_until(lock,
+                     std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(5)),
                      [&] { return !FQueue.empty(); });
   }
 }

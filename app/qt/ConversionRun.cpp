@@ -22,13 +22,15 @@ namespace fs = std::filesystem;
 // At most this many files join into one output.
 constexpr int MaxMergedFiles = 20;
 
-std::string FallbackOutputFolder() { return (fs::path(HomeFolder()) / "tavrik_temp").string(); }
+std::string FallbackOutputFolder() {
+  return (fs::path(HomeFolder()) / "tavrik_temp").string();
+}
 
 TConversionRun::TConversionRun(TMainForm* AForm, TFileListPanel* APanel, TErrorReporter* AReporter,
                                TCustomEncoder* AEncoder, TConvForm* AConvForm, IShellOpener* AOpener,
                                IShutdown* AShutdown)
-    : QObject(AForm), FForm(AForm), FPanel(APanel), FReporter(AReporter), FEncoder(AEncoder), FConvForm(AConvForm),
-      FOpener(AOpener), FShutdown(AShutdown) {
+    : QObject(AForm), FForm(AForm), FPanel(APanel), FReporter(AReporter), FEncoder(AEncoder),
+      FConvForm(AConvForm), FOpener(AOpener), FShutdown(AShutdown) {
   FEncoder->TriggerEventInMainThread = true;
   FInbox = std::make_shared<TInbox>();
   FInbox->Owner = this;
@@ -51,7 +53,9 @@ TConversionRun::~TConversionRun() {
   FInbox->Owner = nullptr;
 }
 
-void TConversionRun::Warning(const QString& AText) { QMessageBox::warning(FForm, "Warning", AText); }
+void TConversionRun::Warning(const QString& AText) {
+  QMessageBox::warning(FForm, "Warning", AText);
+}
 
 void TConversionRun::StartButtonClick() {
   const std::vector<TAudioFile>& files = FPanel->Model()->AudioFiles();
@@ -129,15 +133,17 @@ void TConversionRun::StartButtonClick() {
 }
 
 QString TConversionRun::TaskTitle(int ATaskIndex) const {
-  if (ATaskIndex < 0 || static_cast<size_t>(ATaskIndex) >= FTaskFiles.size() || FTaskFiles[ATaskIndex].empty())
+  if (ATaskIndex < 0 || static_cast<size_t>(ATaskIndex) >= FTaskFiles.size() ||
+      FTaskFiles[ATaskIndex].empty())
     return "Converting...";
   int file = FTaskFiles[static_cast<size_t>(ATaskIndex)].front();
   if (file < 0 || static_cast<size_t>(file) >= FFiles.size()) return "Converting...";
   // The name of the file really written (it may carry a " (1)" suffix).
   size_t out = FPlan.OutputFiles.size() == 1 ? 0 : static_cast<size_t>(file);
-  std::string target = out < FPlan.OutputFiles.size() ? fs::path(FPlan.OutputFiles[out]).filename().string() : "";
-  return QString::fromStdString("Converting \"" + FFiles[static_cast<size_t>(file)].SourceTitleExt + "\" to \"" +
-                                target + "\"");
+  std::string target =
+      out < FPlan.OutputFiles.size() ? fs::path(FPlan.OutputFiles[out]).filename().string() : "";
+  return QString::fromStdString("Converting \"" + FFiles[static_cast<size_t>(file)].SourceTitleExt +
+                                "\" to \"" + target + "\"");
 }
 
 void TConversionRun::VornelProgress(TProgressInfo* AInfo) {
@@ -153,7 +159,8 @@ void TConversionRun::QueueNotice(const TTerminateInfo& AInfo) {
     std::lock_guard lock(FNoticeLock);
     FNotices.push_back(AInfo);
   }
-  QMetaObject::invokeMethod(this, [this] { DrainNotices(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this] { DrainNotices(); }, Qt::QueuedConnection);
 }
 
 void TConversionRun::DrainNotices() {

@@ -28,8 +28,8 @@ std::string FallbackOutputFolder();
 class TConversionRun : public QObject {
   Q_OBJECT
 public:
-  TConversionRun(TMainForm* AForm, TFileListPanel* APanel, TErrorReporter* AReporter, TCustomEncoder* AEncoder,
-                 TConvForm* AConvForm, IShellOpener* AOpener, IShutdown* AShutdown);
+  TConversionRun(TMainForm* AForm, TFileListPanel* APanel, TErrorReporter* AReporter,
+                 TCustomEncoder* AEncoder, TConvForm* AConvForm, IShellOpener* AOpener, IShutdown* AShutdown);
   ~TConversionRun() override;
 
   bool Running() const { return FRunning; }

@@ -30,11 +30,10 @@ TErrorForm::TErrorForm(QWidget* AParent) : QDialog(AParent) {
   Picture->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(32, 32));
   Picture->setFixedSize(36, 36);
 
-  auto* info = new QLabel(
-      "Error report is generated. Please send it to developers to fix the problem.\n"
-      "If you want to be notified when the problem is fixed,  you can leave\n"
-      "your contact information. You can also provide details of the problem. ",
-      this);
+  auto* info = new QLabel("Error report is generated. Please send it to developers to fix the problem.\n"
+                          "If you want to be notified when the problem is fixed,  you can leave\n"
+                          "your contact information. You can also provide details of the problem. ",
+                          this);
   info->setObjectName("lblInfo");
 
   edName = new QLineEdit(this);

@@ -15,10 +15,12 @@
 #include "engine/FFEncode.h"
 #include "player/FFPlay.h"
 
-TFileAdder::TFileAdder(TMainForm* AForm, TFileListPanel* APanel, TErrorReporter* AReporter, TCustomEncoder* AEncoder,
-                       TDURivezu* APlayer)
-    : QObject(AForm), FForm(AForm), FPanel(APanel), FReporter(AReporter), FEncoder(AEncoder), FPlayer(APlayer) {
-  if (FForm->OpenDialogFilter.isEmpty()) FForm->OpenDialogFilter = QString::fromStdString(OpenDialogFilterText());
+TFileAdder::TFileAdder(TMainForm* AForm, TFileListPanel* APanel, TErrorReporter* AReporter,
+                       TCustomEncoder* AEncoder, TDURivezu* APlayer)
+    : QObject(AForm), FForm(AForm), FPanel(APanel), FReporter(AReporter), FEncoder(AEncoder),
+      FPlayer(APlayer) {
+  if (FForm->OpenDialogFilter.isEmpty())
+    FForm->OpenDialogFilter = QString::fromStdString(OpenDialogFilterText());
   ChooseFiles = [this] { return RunOpenDialog(); };
   connect(FForm, &TMainForm::AddButtonClick, this, &TFileAdder::AddButtonClick);
   connect(FPanel, &TFileListPanel::FilesDropped, this, &TFileAdder::AddDroppedFiles);

@@ -46,7 +46,7 @@ QPixmap MakeBar(QColor ATop, QColor ABottom, QColor ALine) {
   return pm;
 }
 
-}  // namespace
+} // namespace
 
 const TFileListPictures& TFileListPictures::Get() {
   static const TFileListPictures pictures{
@@ -76,19 +76,19 @@ void TFileListDelegate::sgListDrawCell(QPainter* APainter, int AColumn, const QR
   APainter->setPen(Qt::black);
   APainter->setBackgroundMode(Qt::TransparentMode);
   switch (AColumn) {
-    case TFileListModel::colSource:
-      APainter->drawPixmap(ARect.left() + 2, ARect.top() + 1, pics.Image3);
-      DrawCellText(APainter, QRect(QPoint(ARect.left() + 23, ARect.top() + 2), ARect.bottomRight()),
-                   Qt::AlignLeft | Qt::AlignTop, AText);
-      break;
-    case TFileListModel::colTrimmedLength:
-    case TFileListModel::colEstimatedSize:
-      DrawCellText(APainter, ARect, Qt::AlignCenter, AText);
-      break;
-    default:
-      DrawCellText(APainter, QRect(QPoint(ARect.left() + 5, ARect.top()), ARect.bottomRight()),
-                   Qt::AlignLeft | Qt::AlignVCenter, AText);
-      break;
+  case TFileListModel::colSource:
+    APainter->drawPixmap(ARect.left() + 2, ARect.top() + 1, pics.Image3);
+    DrawCellText(APainter, QRect(QPoint(ARect.left() + 23, ARect.top() + 2), ARect.bottomRight()),
+                 Qt::AlignLeft | Qt::AlignTop, AText);
+    break;
+  case TFileListModel::colTrimmedLength:
+  case TFileListModel::colEstimatedSize:
+    DrawCellText(APainter, ARect, Qt::AlignCenter, AText);
+    break;
+  default:
+    DrawCellText(APainter, QRect(QPoint(ARect.left() + 5, ARect.top()), ARect.bottomRight()),
+                 Qt::AlignLeft | Qt::AlignVCenter, AText);
+    break;
   }
   APainter->restore();
 }
@@ -113,7 +113,8 @@ void TFileListHeader::paintSection(QPainter* APainter, const QRect& ARect, int A
   APainter->drawLine(ARect.topRight(), ARect.bottomRight());
   APainter->setPen(Qt::black);
   APainter->setFont(font());
-  QString caption = model() ? model()->headerData(ASection, orientation(), Qt::DisplayRole).toString() : QString();
+  QString caption =
+      model() ? model()->headerData(ASection, orientation(), Qt::DisplayRole).toString() : QString();
   DrawCellText(APainter, ARect, Qt::AlignCenter, caption);
   APainter->restore();
 }

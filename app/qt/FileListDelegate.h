@@ -8,9 +8,9 @@
 
 // The list's three pictures, drawn once.
 struct TFileListPictures {
-  QPixmap Image3;                    // the small file picture of column 0
-  QPixmap imgTableColumnCaptionBar;  // header bar
-  QPixmap imgTableRow;               // selected row
+  QPixmap Image3;                   // the small file picture of column 0
+  QPixmap imgTableColumnCaptionBar; // header bar
+  QPixmap imgTableRow;              // selected row
   static const TFileListPictures& Get();
 };
 
@@ -18,7 +18,8 @@ class TFileListDelegate : public QStyledItemDelegate {
   Q_OBJECT
 public:
   using QStyledItemDelegate::QStyledItemDelegate;
-  void paint(QPainter* APainter, const QStyleOptionViewItem& AOption, const QModelIndex& AIndex) const override;
+  void paint(QPainter* APainter, const QStyleOptionViewItem& AOption,
+             const QModelIndex& AIndex) const override;
   QSize sizeHint(const QStyleOptionViewItem& AOption, const QModelIndex& AIndex) const override;
 
   // Draws one cell of a file's row: the background (the selected-row picture

@@ -5,16 +5,22 @@
 namespace {
 const char* const Captions[] = {"Source", "Trimmed Length", "Estimated Size", "Destination File", "Format"};
 const std::vector<TProfile> NoProfiles;
-}  // namespace
+} // namespace
 
 TFileListModel::TFileListModel(const std::vector<TProfile>* AProfiles, QObject* AParent)
     : QAbstractTableModel(AParent), FProfiles(AProfiles) {}
 
-const std::vector<TProfile>& TFileListModel::Profiles() const { return FProfiles ? *FProfiles : NoProfiles; }
+const std::vector<TProfile>& TFileListModel::Profiles() const {
+  return FProfiles ? *FProfiles : NoProfiles;
+}
 
-int TFileListModel::rowCount(const QModelIndex& AParent) const { return AParent.isValid() ? 0 : FList.Count(); }
+int TFileListModel::rowCount(const QModelIndex& AParent) const {
+  return AParent.isValid() ? 0 : FList.Count();
+}
 
-int TFileListModel::columnCount(const QModelIndex& AParent) const { return AParent.isValid() ? 0 : ColumnCount; }
+int TFileListModel::columnCount(const QModelIndex& AParent) const {
+  return AParent.isValid() ? 0 : ColumnCount;
+}
 
 const TAudioFile* TFileListModel::File(int AIndex) const {
   return FList.Valid(AIndex) ? &FList.AudioFiles[static_cast<size_t>(AIndex)] : nullptr;
@@ -24,20 +30,20 @@ QString TFileListModel::CellText(int ARow, int AColumn) const {
   const TAudioFile* f = File(ARow);
   if (!f) return {};
   switch (AColumn) {
-    case colSource:
-      return QString::fromStdString(f->SourceTitleExt);
-    case colTrimmedLength:
-      return QString::fromStdString(FormatDuration(f->TrimmedLength));
-    case colEstimatedSize:
-      return QString::fromStdString(fmt::format("{:.2f} MB", f->EstimatedSize));
-    case colDestination:
-      return QString::fromStdString(f->DestinationTitle);
-    case colFormat:
-      if (f->ProfileInd >= 0 && static_cast<size_t>(f->ProfileInd) < Profiles().size())
-        return QString::fromStdString(Profiles()[static_cast<size_t>(f->ProfileInd)].FormatExt);
-      return {};
-    default:
-      return {};
+  case colSource:
+    return QString::fromStdString(f->SourceTitleExt);
+  case colTrimmedLength:
+    return QString::fromStdString(FormatDuration(f->TrimmedLength));
+  case colEstimatedSize:
+    return QString::fromStdString(fmt::format("{:.2f} MB", f->EstimatedSize));
+  case colDestination:
+    return QString::fromStdString(f->DestinationTitle);
+  case colFormat:
+    if (f->ProfileInd >= 0 && static_cast<size_t>(f->ProfileInd) < Profiles().size())
+      return QString::fromStdString(Profiles()[static_cast<size_t>(f->ProfileInd)].FormatExt);
+    return {};
+  default:
+    return {};
   }
 }
 
@@ -45,16 +51,16 @@ QVariant TFileListModel::data(const QModelIndex& AIndex, int ARole) const {
   if (!checkIndex(AIndex, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid)) return {};
   const TAudioFile* f = File(AIndex.row());
   switch (ARole) {
-    case Qt::DisplayRole:
-      return CellText(AIndex.row(), AIndex.column());
-    case Qt::ToolTipRole:
-      return AIndex.column() == colSource ? QString::fromStdString(f->Source) : QVariant();
-    case Qt::TextAlignmentRole:
-      if (AIndex.column() == colSource) return QVariant::fromValue(Qt::AlignLeft | Qt::AlignTop);
-      if (AIndex.column() >= colDestination) return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
-      return QVariant::fromValue(Qt::AlignCenter);
-    default:
-      return {};
+  case Qt::DisplayRole:
+    return CellText(AIndex.row(), AIndex.column());
+  case Qt::ToolTipRole:
+    return AIndex.column() == colSource ? QString::fromStdString(f->Source) : QVariant();
+  case Qt::TextAlignmentRole:
+    if (AIndex.column() == colSource) return QVariant::fromValue(Qt::AlignLeft | Qt::AlignTop);
+    if (AIndex.column() >= colDestination) return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
+    return QVariant::fromValue(Qt::AlignCenter);
+  default:
+    return {};
   }
 }
 

@@ -27,7 +27,7 @@ QStringList LocalPaths(const QMimeData* AData) {
   return paths;
 }
 
-}  // namespace
+} // namespace
 
 TFileListPanel::TFileListPanel(TMainForm* AForm) : QObject(AForm), FForm(AForm) {
   FModel = new TFileListModel(&FForm->Profiles, this);
@@ -75,7 +75,9 @@ TFileListPanel::~TFileListPanel() {
   if (FForm) FForm->SetProfileUsers(nullptr);
 }
 
-int TFileListPanel::FileCount() const { return FModel->Count(); }
+int TFileListPanel::FileCount() const {
+  return FModel->Count();
+}
 
 int TFileListPanel::SelectedFile() const {
   QModelIndex cur = FForm->sgList->selectionModel()->currentIndex();
@@ -88,7 +90,9 @@ int TFileListPanel::FileProfile(int AFile) const {
   return f ? f->ProfileInd : -1;
 }
 
-void TFileListPanel::SetFileProfile(int AFile, int AProfile) { FModel->SetFileProfile(AFile, AProfile); }
+void TFileListPanel::SetFileProfile(int AFile, int AProfile) {
+  FModel->SetFileProfile(AFile, AProfile);
+}
 
 void TFileListPanel::UpdateEstimatedSizes() {
   FModel->UpdateEstimatedSizes();
@@ -217,31 +221,31 @@ void TFileListPanel::sgListMouseDown(Qt::MouseButton AButton, const QPoint& APos
 
 bool TFileListPanel::eventFilter(QObject* AWatched, QEvent* AEvent) {
   switch (AEvent->type()) {
-    case QEvent::DragEnter:
-    case QEvent::DragMove: {
-      auto* e = static_cast<QDropEvent*>(AEvent);
-      if (LocalPaths(e->mimeData()).isEmpty()) return false;
-      e->setDropAction(Qt::CopyAction);
-      e->accept();
-      return true;
-    }
-    case QEvent::Drop: {
-      auto* e = static_cast<QDropEvent*>(AEvent);
-      QStringList paths = LocalPaths(e->mimeData());
-      if (paths.isEmpty()) return false;
-      e->setDropAction(Qt::CopyAction);
-      e->accept();
-      // The drop ends before the files are probed (message boxes may follow).
-      QTimer::singleShot(0, this, [this, paths] { emit FilesDropped(paths); });
-      return true;
-    }
-    case QEvent::MouseButtonPress: {
-      if (AWatched != FForm->sgList->viewport()) return false;
-      auto* e = static_cast<QMouseEvent*>(AEvent);
-      sgListMouseDown(e->button(), e->position().toPoint());
-      return false;
-    }
-    default:
-      return false;
+  case QEvent::DragEnter:
+  case QEvent::DragMove: {
+    auto* e = static_cast<QDropEvent*>(AEvent);
+    if (LocalPaths(e->mimeData()).isEmpty()) return false;
+    e->setDropAction(Qt::CopyAction);
+    e->accept();
+    return true;
+  }
+  case QEvent::Drop: {
+    auto* e = static_cast<QDropEvent*>(AEvent);
+    QStringList paths = LocalPaths(e->mimeData());
+    if (paths.isEmpty()) return false;
+    e->setDropAction(Qt::CopyAction);
+    e->accept();
+    // The drop ends before the files are probed (message boxes may follow).
+    QTimer::singleShot(0, this, [this, paths] { emit FilesDropped(paths); });
+    return true;
+  }
+  case QEvent::MouseButtonPress: {
+    if (AWatched != FForm->sgList->viewport()) return false;
+    auto* e = static_cast<QMouseEvent*>(AEvent);
+    sgListMouseDown(e->button(), e->position().toPoint());
+    return false;
+  }
+  default:
+    return false;
   }
 }

@@ -33,7 +33,8 @@
 namespace {
 
 constexpr int ColumnWidths[] = {132, 92, 87, 115, 48};
-const char* const ColumnCaptions[] = {"Source", "Trimmed Length", "Estimated Size", "Destination File", "Format"};
+const char* const ColumnCaptions[] = {"Source", "Trimmed Length", "Estimated Size", "Destination File",
+                                      "Format"};
 
 // A check box whose caption wraps onto a second line in a narrow panel.
 class TWrapCheckBox : public QCheckBox {
@@ -82,7 +83,7 @@ QPushButton* Button(QWidget* AParent, const char* AName, const char* ACaption, Q
   return b;
 }
 
-}  // namespace
+} // namespace
 
 void TCloseUpComboBox::showPopup() {
   FPopupOpen = true;
@@ -183,7 +184,8 @@ void TMainForm::BuildMenus() {
   connect(sgList, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& p) { ListMenu->popup(sgList->viewport()->mapToGlobal(p)); });
 
-  for (QAction* a : {Openaudio1, AddVideoFiles1}) connect(a, &QAction::triggered, this, &TMainForm::AddButtonClick);
+  for (QAction* a : {Openaudio1, AddVideoFiles1})
+    connect(a, &QAction::triggered, this, &TMainForm::AddButtonClick);
   connect(Close1, &QAction::triggered, this, &TMainForm::StartButtonClick);
   connect(Exit1, &QAction::triggered, this, &TMainForm::Exit1Click);
   for (QAction* a : {Item11, Remove1}) connect(a, &QAction::triggered, this, &TMainForm::Remove1Click);
@@ -191,7 +193,8 @@ void TMainForm::BuildMenus() {
   for (QAction* a : {Item31, Rename1}) connect(a, &QAction::triggered, this, &TMainForm::Rename1Click);
   for (QAction* a : {MoveUp2, MoveUp1}) connect(a, &QAction::triggered, this, &TMainForm::MoveUp1Click);
   for (QAction* a : {MoveDown2, MoveDown1}) connect(a, &QAction::triggered, this, &TMainForm::MoveDown1Click);
-  for (QAction* a : {ClipVideo2, ClipVideo1}) connect(a, &QAction::triggered, this, &TMainForm::ClipButtonClick);
+  for (QAction* a : {ClipVideo2, ClipVideo1})
+    connect(a, &QAction::triggered, this, &TMainForm::ClipButtonClick);
   connect(FileInformation1, &QAction::triggered, this, &TMainForm::FileInformation1Click);
   connect(oolsitem11, &QAction::triggered, this, &TMainForm::oolsitem11Click);
   connect(Help2, &QAction::triggered, this, &TMainForm::Help2Click);
@@ -311,8 +314,9 @@ void TMainForm::BuildControls() {
   cmbAudioBitRate->setObjectName("cmbAudioBitRate");
   cmbChannel = new TCloseUpComboBox(OutputSettings);
   cmbChannel->setObjectName("cmbChannel");
-  for (QComboBox* c : {cmbProfile, static_cast<QComboBox*>(cmbAudioEncoder), static_cast<QComboBox*>(cmbSampleRate),
-                       static_cast<QComboBox*>(cmbAudioBitRate), static_cast<QComboBox*>(cmbChannel)}) {
+  for (QComboBox* c :
+       {cmbProfile, static_cast<QComboBox*>(cmbAudioEncoder), static_cast<QComboBox*>(cmbSampleRate),
+        static_cast<QComboBox*>(cmbAudioBitRate), static_cast<QComboBox*>(cmbChannel)}) {
     c->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     c->setMinimumContentsLength(6);
   }
@@ -432,8 +436,9 @@ void TMainForm::FormCreate() {
   if (ReadStoredSettings(*FServices.Settings, stored)) {
     if (stored.OutputPath) edDestinationFolder->setText(QString::fromStdString(*stored.OutputPath));
     if (stored.OpenAudioDialogPath)
-      OpenDialogInitialFolder =
-          FolderExists(*stored.OpenAudioDialogPath) ? QString::fromStdString(*stored.OpenAudioDialogPath) : QString();
+      OpenDialogInitialFolder = FolderExists(*stored.OpenAudioDialogPath)
+                                    ? QString::fromStdString(*stored.OpenAudioDialogPath)
+                                    : QString();
     DropInvalidProfileIndexes(stored, static_cast<int>(Profiles.size()));
     if (stored.RecentProfileInd) RecentProfileInd = *stored.RecentProfileInd;
     if (stored.LastEditedProfileInd) LastEditedProfileInd = *stored.LastEditedProfileInd;
@@ -539,7 +544,8 @@ void TMainForm::chApplyToAllClick() {
 }
 
 void TMainForm::spSkinButton1Click() {
-  QString dir = QFileDialog::getExistingDirectory(this, "Select the output folder", edDestinationFolder->text());
+  QString dir =
+      QFileDialog::getExistingDirectory(this, "Select the output folder", edDestinationFolder->text());
   if (!dir.isEmpty()) edDestinationFolder->setText(dir);
 }
 
@@ -555,9 +561,15 @@ void TMainForm::OpenPage(const std::string& AAddress) {
   FServices.Opener->Open(AAddress, err);
 }
 
-void TMainForm::Help2Click() { OpenPage(ReadWebPages(*FServices.Settings).OnlineGuide); }
-void TMainForm::Support1Click() { OpenPage(ReadWebPages(*FServices.Settings).Support); }
-void TMainForm::ProductPage1Click() { OpenPage(ReadWebPages(*FServices.Settings).ProductPage); }
+void TMainForm::Help2Click() {
+  OpenPage(ReadWebPages(*FServices.Settings).OnlineGuide);
+}
+void TMainForm::Support1Click() {
+  OpenPage(ReadWebPages(*FServices.Settings).Support);
+}
+void TMainForm::ProductPage1Click() {
+  OpenPage(ReadWebPages(*FServices.Settings).ProductPage);
+}
 
 void TMainForm::About1Click() {
   if (FAboutForm) FAboutForm->exec();

@@ -64,7 +64,8 @@ struct TAppServices {
   ISettingsStore* Settings = nullptr;
   IUserFolders* Folders = nullptr;
   IShellOpener* Opener = nullptr;
-  std::function<bool(const std::string& AFolder, std::string& AErrMsg)> LoadMediaLibraries = ::LoadMediaLibraries;
+  std::function<bool(const std::string& AFolder, std::string& AErrMsg)> LoadMediaLibraries =
+      ::LoadMediaLibraries;
   std::function<bool()> MediaLibrariesLoaded = ::MediaLibrariesLoaded;
 };
 
@@ -141,7 +142,8 @@ public:
   QAction *Item11, *Item21, *Item31, *MoveUp2, *MoveDown2, *ClipVideo2;
   QAction* oolsitem11;
   QAction *Help2, *Support1, *ProductPage1, *About1;
-  QAction *AddVideoFiles1, *Remove1, *ClearAll1, *Rename1, *MoveUp1, *MoveDown1, *ClipVideo1, *FileInformation1;
+  QAction *AddVideoFiles1, *Remove1, *ClearAll1, *Rename1, *MoveUp1, *MoveDown1, *ClipVideo1,
+      *FileInformation1;
 
 public slots:
   // Output profiles.

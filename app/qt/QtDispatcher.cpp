@@ -18,7 +18,8 @@ void TQtDispatcher::Post(std::function<void()> ACall) {
     FQueue.push_back(std::move(ACall));
   }
   // One wake-up per call; a wake-up finding the queue already drained does nothing.
-  QMetaObject::invokeMethod(this, [this] { RunPending(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this] { RunPending(); }, Qt::QueuedConnection);
 }
 
 void TQtDispatcher::RunPending() {

@@ -26,7 +26,9 @@ void TErrorReporter::ResetReportLines() {
 }
 
 void TErrorReporter::AttachLogger() {
-  Logger().OnLog = [this](void* s, uint32_t t, TLogLevel l, const std::string& m) { FFLoggerLog(s, t, l, m); };
+  Logger().OnLog = [this](void* s, uint32_t t, TLogLevel l, const std::string& m) {
+    FFLoggerLog(s, t, l, m);
+  };
   FLoggerAttached = true;
 }
 

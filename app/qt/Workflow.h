@@ -22,7 +22,8 @@ class TMainForm;
 class TWorkflow {
 public:
   // AShutdown may be null: the system's shut-down is used.
-  TWorkflow(TMainForm* AForm, TErrorReporter* AReporter, IShellOpener* AOpener, IShutdown* AShutdown = nullptr);
+  TWorkflow(TMainForm* AForm, TErrorReporter* AReporter, IShellOpener* AOpener,
+            IShutdown* AShutdown = nullptr);
   ~TWorkflow();
 
   // Files named on the command line: added as dropped files are.

@@ -49,14 +49,16 @@ int main(int argc, char* argv[]) {
   TMainForm mainForm(services, &reporter);
   // The file list, adding files and the conversion run.
   TWorkflow workflow(&mainForm, &reporter, &opener);
-  auto aboutForm = std::make_unique<TAboutForm>(QString::fromStdString(services.Paths.LogoPicture()), &mainForm);
+  auto aboutForm =
+      std::make_unique<TAboutForm>(QString::fromStdString(services.Paths.LogoPicture()), &mainForm);
   mainForm.SetAboutForm(aboutForm.get());
   mainForm.setWindowIcon(QIcon(QString::fromStdString(services.Paths.LogoPicture())));
   mainForm.FormCreate();
   mainForm.show();
   // Files named on the command line ("open with") are added as dropped files are.
   QStringList files = QApplication::arguments().mid(1);
-  if (!files.isEmpty()) QTimer::singleShot(0, &mainForm, [&workflow, files] { workflow.AddCommandLineFiles(files); });
+  if (!files.isEmpty())
+    QTimer::singleShot(0, &mainForm, [&workflow, files] { workflow.AddCommandLineFiles(files); });
   int rc = app.exec();
   Logger().OnLog = nullptr;
   return rc;

@@ -79,7 +79,7 @@ QImage Logo() {
   return img;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char* argv[]) {
   if (argc != 2) {

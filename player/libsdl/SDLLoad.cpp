@@ -81,9 +81,11 @@ bool IsRegularFile(const std::string& AFile) {
   return stat(AFile.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-std::string ErrnoText(int AErr) { return std::strerror(AErr); }
+std::string ErrnoText(int AErr) {
+  return std::strerror(AErr);
+}
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------
 
@@ -103,7 +105,9 @@ std::mutex& SDLLock() {
 
 TSDLLoader::TSDLLoader() = default;
 
-TSDLLoader::~TSDLLoader() { Unload(); }
+TSDLLoader::~TSDLLoader() {
+  Unload();
+}
 
 void TSDLLoader::SetLastErrMsg(std::string AMsg) {
   std::lock_guard lk(FErrLock);
@@ -126,7 +130,9 @@ std::string TSDLLoader::MappedFile() const {
 }
 
 // FFixuped is only ever set together with FHandle, under SDLLock().
-bool TSDLLoader::Loaded() const { return FFixuped.load(); }
+bool TSDLLoader::Loaded() const {
+  return FFixuped.load();
+}
 
 bool TSDLLoader::CompatLibrary() const {
   if (!Loaded() || !FEntries.SDL_Linked_Version) return false;
@@ -193,26 +199,26 @@ bool TSDLLoader::Load(const std::string& APath, const std::string& AFile) {
 
   TSDLEntryPoints entries;
   bool putEnvExported = true;
-#define SONDEL_SDL_RESOLVE(name, type, symbol)                                              \
-  {                                                                                         \
-    dlerror();                                                                              \
-    void* p = dlsym(handle, symbol);                                                        \
-    if (!p) {                                                                               \
-      std::string err = DLError();                                                          \
-      if (std::strcmp(symbol, "SDL_putenv") == 0) {                                         \
-        p = reinterpret_cast<void*>(&SDLSetEnvAssignment);                                  \
-        putEnvExported = false;                                                             \
-      } else {                                                                              \
-        dlclose(handle);                                                                    \
-        SetLastErrMsg(fmt::sprintf("Load function %s@%s error: %s", symbol, AFile, err));    \
-        return false;                                                                       \
-      }                                                                                     \
-    }                                                                                       \
-    entries.name = reinterpret_cast<type>(p);                                               \
+#define SONDEL_SDL_RESOLVE(name, type, symbol)                                                               \
+  {                                                                                                          \
+    dlerror();                                                                                               \
+    void* p = dlsym(handle, symbol);                                                                         \
+    if (!p) {                                                                                                \
+      std::string err = DLError();                                                                           \
+      if (std::strcmp(symbol, "SDL_putenv") == 0) {                                                          \
+        p = reinterpret_cast<void*>(&SDLSetEnvAssignment);                                                   \
+        putEnvExported = false;                                                                              \
+      } else {                                                                                               \
+        dlclose(handle);                                                                                     \
+        SetLastErrMsg(fmt::sprintf("Load function %s@%s error: %s", symbol, AFile, err));                    \
+        return false;                                                                                        \
+      }                                                                                                      \
+    }                                                                                                        \
+    entries.name = reinterpret_cast<type>(p);                                                                \
   }
   SONDEL_SDL_ENTRY_POINTS(SONDEL_SDL_RESOLVE)
 #undef SONDEL_SDL_RESOLVE
-#define SONDEL_SDL_RESOLVE_EXTRA(name, type, symbol) \
+#define SONDEL_SDL_RESOLVE_EXTRA(name, type, symbol)                                                         \
   entries.name = reinterpret_cast<type>(dlsym(handle, symbol));
   SONDEL_SDL_EXTRA_ENTRY_POINTS(SONDEL_SDL_RESOLVE_EXTRA)
 #undef SONDEL_SDL_RESOLVE_EXTRA
@@ -277,7 +283,7 @@ std::string SystemSDLLibraryFile(std::string* AErrMsg) {
 std::string SDLCopyFolder() {
   std::string base;
   const char* xdg = std::getenv("XDG_CACHE_HOME");
-  if (xdg && xdg[0] == '/') {  // a relative setting is invalid and ignored
+  if (xdg && xdg[0] == '/') { // a relative setting is invalid and ignored
     base = xdg;
   } else {
     const char* home = std::getenv("HOME");
@@ -393,7 +399,7 @@ bool CopyAtomically(int ASrcFd, const struct stat& ASrcStat, const std::string& 
   return true;
 }
 
-}  // namespace
+} // namespace
 
 bool PrepareSDLCopy(int APlayer, std::string& AFile, std::string& AErrMsg, const std::string& ASource) {
   AFile.clear();

@@ -35,45 +35,45 @@
 #undef SDL_UnlockMutex
 
 // X(field, type, exported name). The order is the order of the table.
-#define SONDEL_SDL_ENTRY_POINTS(X)                                   \
-  X(SDL_Init, decltype(&::SDL_Init), "SDL_Init")                     \
-  X(SDL_Quit, decltype(&::SDL_Quit), "SDL_Quit")                     \
-  X(SDL_putenv, TSDLPutEnvProc, "SDL_putenv")                        \
-  X(SDL_GetError, decltype(&::SDL_GetError), "SDL_GetError")         \
-  X(SDL_OpenAudio, decltype(&::SDL_OpenAudio), "SDL_OpenAudio")      \
-  X(SDL_PauseAudio, decltype(&::SDL_PauseAudio), "SDL_PauseAudio")   \
-  X(SDL_CloseAudio, decltype(&::SDL_CloseAudio), "SDL_CloseAudio")   \
-  X(SDL_MixAudio, decltype(&::SDL_MixAudio), "SDL_MixAudio")         \
-  X(SDL_WaitEvent, decltype(&::SDL_WaitEvent), "SDL_WaitEvent")      \
-  X(SDL_PushEvent, decltype(&::SDL_PushEvent), "SDL_PushEvent")      \
-  X(SDL_EventState, decltype(&::SDL_EventState), "SDL_EventState")   \
-  X(SDL_GetVideoInfo, decltype(&::SDL_GetVideoInfo), "SDL_GetVideoInfo") \
-  X(SDL_SetVideoMode, decltype(&::SDL_SetVideoMode), "SDL_SetVideoMode") \
-  X(SDL_UpdateRect, decltype(&::SDL_UpdateRect), "SDL_UpdateRect")   \
-  X(SDL_WM_SetCaption, decltype(&::SDL_WM_SetCaption), "SDL_WM_SetCaption") \
-  X(SDL_MapRGB, decltype(&::SDL_MapRGB), "SDL_MapRGB")               \
-  X(SDL_FillRect, decltype(&::SDL_FillRect), "SDL_FillRect")         \
-  X(SDL_CreateYUVOverlay, decltype(&::SDL_CreateYUVOverlay), "SDL_CreateYUVOverlay") \
-  X(SDL_LockYUVOverlay, decltype(&::SDL_LockYUVOverlay), "SDL_LockYUVOverlay") \
-  X(SDL_UnlockYUVOverlay, decltype(&::SDL_UnlockYUVOverlay), "SDL_UnlockYUVOverlay") \
-  X(SDL_DisplayYUVOverlay, decltype(&::SDL_DisplayYUVOverlay), "SDL_DisplayYUVOverlay") \
-  X(SDL_FreeYUVOverlay, decltype(&::SDL_FreeYUVOverlay), "SDL_FreeYUVOverlay") \
-  X(SDL_CreateMutex, decltype(&::SDL_CreateMutex), "SDL_CreateMutex") \
-  X(SDL_LockMutex, decltype(&::SDL_mutexP), "SDL_mutexP")            \
-  X(SDL_UnlockMutex, decltype(&::SDL_mutexV), "SDL_mutexV")          \
-  X(SDL_DestroyMutex, decltype(&::SDL_DestroyMutex), "SDL_DestroyMutex") \
-  X(SDL_CreateCond, decltype(&::SDL_CreateCond), "SDL_CreateCond")   \
-  X(SDL_DestroyCond, decltype(&::SDL_DestroyCond), "SDL_DestroyCond") \
-  X(SDL_CondSignal, decltype(&::SDL_CondSignal), "SDL_CondSignal")   \
-  X(SDL_CondWait, decltype(&::SDL_CondWait), "SDL_CondWait")         \
-  X(SDL_CreateThread, decltype(&::SDL_CreateThread), "SDL_CreateThread") \
-  X(SDL_WaitThread, decltype(&::SDL_WaitThread), "SDL_WaitThread")   \
-  X(SDL_AudioDriverName, decltype(&::SDL_AudioDriverName), "SDL_AudioDriverName") \
+#define SONDEL_SDL_ENTRY_POINTS(X)                                                                           \
+  X(SDL_Init, decltype(&::SDL_Init), "SDL_Init")                                                             \
+  X(SDL_Quit, decltype(&::SDL_Quit), "SDL_Quit")                                                             \
+  X(SDL_putenv, TSDLPutEnvProc, "SDL_putenv")                                                                \
+  X(SDL_GetError, decltype(&::SDL_GetError), "SDL_GetError")                                                 \
+  X(SDL_OpenAudio, decltype(&::SDL_OpenAudio), "SDL_OpenAudio")                                              \
+  X(SDL_PauseAudio, decltype(&::SDL_PauseAudio), "SDL_PauseAudio")                                           \
+  X(SDL_CloseAudio, decltype(&::SDL_CloseAudio), "SDL_CloseAudio")                                           \
+  X(SDL_MixAudio, decltype(&::SDL_MixAudio), "SDL_MixAudio")                                                 \
+  X(SDL_WaitEvent, decltype(&::SDL_WaitEvent), "SDL_WaitEvent")                                              \
+  X(SDL_PushEvent, decltype(&::SDL_PushEvent), "SDL_PushEvent")                                              \
+  X(SDL_EventState, decltype(&::SDL_EventState), "SDL_EventState")                                           \
+  X(SDL_GetVideoInfo, decltype(&::SDL_GetVideoInfo), "SDL_GetVideoInfo")                                     \
+  X(SDL_SetVideoMode, decltype(&::SDL_SetVideoMode), "SDL_SetVideoMode")                                     \
+  X(SDL_UpdateRect, decltype(&::SDL_UpdateRect), "SDL_UpdateRect")                                           \
+  X(SDL_WM_SetCaption, decltype(&::SDL_WM_SetCaption), "SDL_WM_SetCaption")                                  \
+  X(SDL_MapRGB, decltype(&::SDL_MapRGB), "SDL_MapRGB")                                                       \
+  X(SDL_FillRect, decltype(&::SDL_FillRect), "SDL_FillRect")                                                 \
+  X(SDL_CreateYUVOverlay, decltype(&::SDL_CreateYUVOverlay), "SDL_CreateYUVOverlay")                         \
+  X(SDL_LockYUVOverlay, decltype(&::SDL_LockYUVOverlay), "SDL_LockYUVOverlay")                               \
+  X(SDL_UnlockYUVOverlay, decltype(&::SDL_UnlockYUVOverlay), "SDL_UnlockYUVOverlay")                         \
+  X(SDL_DisplayYUVOverlay, decltype(&::SDL_DisplayYUVOverlay), "SDL_DisplayYUVOverlay")                      \
+  X(SDL_FreeYUVOverlay, decltype(&::SDL_FreeYUVOverlay), "SDL_FreeYUVOverlay")                               \
+  X(SDL_CreateMutex, decltype(&::SDL_CreateMutex), "SDL_CreateMutex")                                        \
+  X(SDL_LockMutex, decltype(&::SDL_mutexP), "SDL_mutexP")                                                    \
+  X(SDL_UnlockMutex, decltype(&::SDL_mutexV), "SDL_mutexV")                                                  \
+  X(SDL_DestroyMutex, decltype(&::SDL_DestroyMutex), "SDL_DestroyMutex")                                     \
+  X(SDL_CreateCond, decltype(&::SDL_CreateCond), "SDL_CreateCond")                                           \
+  X(SDL_DestroyCond, decltype(&::SDL_DestroyCond), "SDL_DestroyCond")                                        \
+  X(SDL_CondSignal, decltype(&::SDL_CondSignal), "SDL_CondSignal")                                           \
+  X(SDL_CondWait, decltype(&::SDL_CondWait), "SDL_CondWait")                                                 \
+  X(SDL_CreateThread, decltype(&::SDL_CreateThread), "SDL_CreateThread")                                     \
+  X(SDL_WaitThread, decltype(&::SDL_WaitThread), "SDL_WaitThread")                                           \
+  X(SDL_AudioDriverName, decltype(&::SDL_AudioDriverName), "SDL_AudioDriverName")                            \
   X(SDL_VideoDriverName, decltype(&::SDL_VideoDriverName), "SDL_VideoDriverName")
 
 // Resolved when present, ignored when missing.
-#define SONDEL_SDL_EXTRA_ENTRY_POINTS(X)                                     \
-  X(SDL_Linked_Version, decltype(&::SDL_Linked_Version), "SDL_Linked_Version") \
+#define SONDEL_SDL_EXTRA_ENTRY_POINTS(X)                                                                     \
+  X(SDL_Linked_Version, decltype(&::SDL_Linked_Version), "SDL_Linked_Version")                               \
   X(SDL_WasInit, decltype(&::SDL_WasInit), "SDL_WasInit")
 
 using TSDLPutEnvProc = int (*)(const char* AVariable);
@@ -95,7 +95,7 @@ int SDLSetEnvAssignment(const char* AVariable);
 class TSDLLoader {
 public:
   TSDLLoader();
-  ~TSDLLoader();  // Unload
+  ~TSDLLoader(); // Unload
   TSDLLoader(const TSDLLoader&) = delete;
   TSDLLoader& operator=(const TSDLLoader&) = delete;
 
@@ -161,5 +161,4 @@ std::string SDLCopyFolder();
 // made again, atomically (written under a temporary name, then renamed). The
 // folder is created with mode 0700 and refused when it belongs to another
 // user. AFile receives the copy's full name. False with AErrMsg on failure.
-bool PrepareSDLCopy(int APlayer, std::string& AFile, std::string& AErrMsg,
-                    const std::string& ASource = {});
+bool PrepareSDLCopy(int APlayer, std::string& AFile, std::string& AErrMsg, const std::string& ASource = {});

@@ -59,12 +59,13 @@ inline std::string TestProfileText() {
   return "<?xml version=\"1.0\"?>\n<ProfileSet>\n" +
          profile("FLAC", ".flac", "flac$FLAC", "flac", "0$Original,44100$44100 Hz", "44100",
                  "900000$~900 kbps", "900000", "2") +
-         profile("MP3", ".mp3", "libmp3lame$LAME MP3", "libmp3lame", "32000$32 kHz,44100$44.1 kHz,48000$48 kHz",
-                 "44100", "128000$128 kbps,192000$192 kbps,320000$320 kbps", "192000", "2") +
+         profile("MP3", ".mp3", "libmp3lame$LAME MP3", "libmp3lame",
+                 "32000$32 kHz,44100$44.1 kHz,48000$48 kHz", "44100",
+                 "128000$128 kbps,192000$192 kbps,320000$320 kbps", "192000", "2") +
          profile("AAC", ".m4a", "aac$AAC", "AAC", "44100$44.1 kHz,48000$48 kHz", "48000",
                  "96000$96 kbps,160000$160 kbps", "160000", "1") +
-         profile("Ogg Vorbis", ".ogg", "libvorbis$Vorbis", "libvorbis", "44100$44.1 kHz,48000$48 kHz", "44100",
-                 "64000$64 kbps,128000$128 kbps,256000$256 kbps", "128000", "2") +
+         profile("Ogg Vorbis", ".ogg", "libvorbis$Vorbis", "libvorbis", "44100$44.1 kHz,48000$48 kHz",
+                 "44100", "64000$64 kbps,128000$128 kbps,256000$256 kbps", "128000", "2") +
          profile("Odd", ".wav", "pcm_s16le$PCM", "pcm_s16le", "44100$44.1 kHz", "44100", "1411200$1411 kbps",
                  "1411200", "3") +
          "</ProfileSet>\n";
@@ -81,16 +82,17 @@ public:
   std::function<void(TErrorForm&)> Answer;
 
   void Attach(TErrorReporter& AReporter) {
-    QObject::connect(&AReporter, &TErrorReporter::ErrorReportShown, this, [this, &AReporter](auto& m, auto& k) {
-      Entries.push_back({m, k});
-      TErrorForm* form = AReporter.ErrorForm();
-      QTimer::singleShot(0, this, [this, form] {
-        if (Answer)
-          Answer(*form);
-        else
-          form->reject();
-      });
-    });
+    QObject::connect(&AReporter, &TErrorReporter::ErrorReportShown, this,
+                     [this, &AReporter](auto& m, auto& k) {
+                       Entries.push_back({m, k});
+                       TErrorForm* form = AReporter.ErrorForm();
+                       QTimer::singleShot(0, this, [this, form] {
+                         if (Answer)
+                           Answer(*form);
+                         else
+                           form->reject();
+                       });
+                     });
   }
   bool Has(const QString& AMark) const {
     for (auto& e : Entries)
@@ -139,7 +141,8 @@ public:
     Store = std::make_unique<TIniSettingsStore>(DefaultSettingsFileName());
     LogForm = std::make_unique<TLogForm>();
     ErrorForm = std::make_unique<TErrorForm>();
-    Reporter = std::make_unique<TErrorReporter>(LogForm.get(), ErrorForm.get(), Store.get(), &Mailer, &Opener);
+    Reporter =
+        std::make_unique<TErrorReporter>(LogForm.get(), ErrorForm.get(), Store.get(), &Mailer, &Opener);
     Reports = std::make_unique<TReportLog>();
     Reports->Answer = Answer;
     Reports->Attach(*Reporter);
@@ -194,4 +197,4 @@ inline std::string OpenRecorder(const std::string& ADir, const std::string& AOut
   return path;
 }
 
-}  // namespace qttest
+} // namespace qttest

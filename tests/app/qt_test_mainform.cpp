@@ -55,7 +55,7 @@ void PickFromDropDown(QComboBox* ABox, int AIndex) {
   ABox->hidePopup();
 }
 
-}  // namespace
+} // namespace
 
 // Runs first: the libraries must not be loaded by an earlier test of the process.
 TEST(MainWindowStart, MissingMediaLibrariesAreReportedAndTheWindowStaysUsable) {
@@ -143,7 +143,8 @@ TEST(MainWindowStart, WithoutPictureTheListShows) {
 }
 
 TEST(MainWindowStart, WithoutProfileSetNothingElseHappensAndSettingsSurvive) {
-  for (std::string content : {std::string("missing"), std::string(), EncodeProfileSet("<ProfileSet>\n</ProfileSet>\n")}) {
+  for (std::string content :
+       {std::string("missing"), std::string(), EncodeProfileSet("<ProfileSet>\n</ProfileSet>\n")}) {
     SCOPED_TRACE(content);
     TTestApp app(false);
     if (content != "missing") WriteFile((app.AppDir / "sondel-profiles/formats.dat").string(), content);
@@ -152,7 +153,7 @@ TEST(MainWindowStart, WithoutProfileSetNothingElseHappensAndSettingsSurvive) {
     bool loadedBefore = MediaLibrariesLoaded();
     TMainForm& w = app.Start();
     if (!loadedBefore) {
-      EXPECT_FALSE(MediaLibrariesLoaded());  // start-up stopped before loading them
+      EXPECT_FALSE(MediaLibrariesLoaded()); // start-up stopped before loading them
     }
 
     ASSERT_EQ(app.Reports->Entries.size(), 1u);
@@ -175,9 +176,10 @@ TEST(MainWindowStart, WithoutProfileSetNothingElseHappensAndSettingsSurvive) {
 TEST(MainWindow, EnabledStatesFollowTheList) {
   TTestApp app;
   TMainForm& w = app.Start();
-  QList<QAction*> popup = {w.Remove1, w.ClearAll1, w.Rename1, w.MoveUp1, w.MoveDown1, w.ClipVideo1, w.FileInformation1};
-  QList<QAction*> always = {w.Openaudio1, w.Close1, w.Exit1, w.Item11, w.Item21, w.Item31, w.MoveUp2, w.MoveDown2,
-                            w.ClipVideo2, w.AddVideoFiles1};
+  QList<QAction*> popup = {w.Remove1,   w.ClearAll1,  w.Rename1,         w.MoveUp1,
+                           w.MoveDown1, w.ClipVideo1, w.FileInformation1};
+  QList<QAction*> always = {w.Openaudio1, w.Close1,  w.Exit1,     w.Item11,     w.Item21,
+                            w.Item31,     w.MoveUp2, w.MoveDown2, w.ClipVideo2, w.AddVideoFiles1};
   auto check = [&](const char* AStage, bool AButtons, bool APopup) {
     SCOPED_TRACE(AStage);
     EXPECT_EQ(w.EditButton->isEnabled(), AButtons);
@@ -211,9 +213,9 @@ TEST(MainWindow, MenusButtonsAndPanelCaptions) {
   auto menu = [&](int i) { return w.menuBar()->actions()[i]->menu(); };
   EXPECT_EQ(describe(menu(0)), QStringList({"Openaudio1=Add audio files", "-", "Someitem31=File Information",
                                             "Close1=Start Conversion", "-", "Exit1=Exit"}));
-  EXPECT_EQ(describe(menu(1)), QStringList({"Item11=Remove", "Item21=Clear All", "Item31=Rename", "-",
-                                            "MoveUp2=Move Up", "MoveDown2=Move Down", "-",
-                                            "ClipVideo2=Edit Audio..."}));
+  EXPECT_EQ(describe(menu(1)),
+            QStringList({"Item11=Remove", "Item21=Clear All", "Item31=Rename", "-", "MoveUp2=Move Up",
+                         "MoveDown2=Move Down", "-", "ClipVideo2=Edit Audio..."}));
   EXPECT_EQ(describe(menu(2)), QStringList({"oolsitem11=Events Log"}));
   EXPECT_EQ(describe(menu(3)), QStringList({"Help2=Online Guide", "-", "Support1=Support",
                                             "ProductPage1=Product Page", "-", "About1=About"}));
@@ -239,9 +241,10 @@ TEST(MainWindow, MenusButtonsAndPanelCaptions) {
 
 TEST(MainWindow, EventsLogAndAboutOpenModally) {
   TTestApp app;
-  std::filesystem::copy_file(std::string(std::getenv("SONDEL_TEST_BIN") ? std::getenv("SONDEL_TEST_BIN") : ".") +
-                                 "/sondel-profiles/logo.bmp",
-                             app.AppDir / "sondel-profiles/logo.bmp");
+  std::filesystem::copy_file(
+      std::string(std::getenv("SONDEL_TEST_BIN") ? std::getenv("SONDEL_TEST_BIN") : ".") +
+          "/sondel-profiles/logo.bmp",
+      app.AppDir / "sondel-profiles/logo.bmp");
   TMainForm& w = app.Start();
   EXPECT_EQ(app.About->lblVersion->text(), "Version 1.5");
   EXPECT_FALSE(app.About->Logo->pixmap().isNull());
@@ -290,7 +293,7 @@ TEST(ProfilePanel, SelectionWithAndWithoutApplyToAll) {
   EXPECT_EQ(w.CurrentProfileInd, 2);
   EXPECT_EQ(w.RecentProfileInd, 2);
   EXPECT_EQ(Items(w.cmbAudioBitRate), QStringList({"96 kbps", "160 kbps"}));
-  EXPECT_EQ(w.cmbAudioEncoder->currentText(), "AAC");  // chosen "AAC" matches "aac" regardless of case
+  EXPECT_EQ(w.cmbAudioEncoder->currentText(), "AAC"); // chosen "AAC" matches "aac" regardless of case
   EXPECT_EQ(w.cmbChannel->currentText(), "Mono");
   int updates = files.SizeUpdates;
 
@@ -343,8 +346,8 @@ TEST(SettingsPersistence, ProfileEditSurvivesARestart) {
   {
     TMainForm& w = app.Start();
     PickFromDropDown(w.cmbProfile, 3);
-    PickFromDropDown(w.cmbAudioBitRate, 2);  // 256 kbps
-    PickFromDropDown(w.cmbChannel, 0);       // Mono
+    PickFromDropDown(w.cmbAudioBitRate, 2); // 256 kbps
+    PickFromDropDown(w.cmbChannel, 0);      // Mono
     app.Stop();
   }
   TIniSettingsStore store(app.SettingsFile());
@@ -382,7 +385,8 @@ TEST(SettingsPersistence, StoredValuesOfTheWrongTypeOrRangeAreIgnored) {
       {"recentprofileind=5\nlasteditedprofileind=42\naudiobitrate=1\n", 0, -1},
       {"recentprofileind=-1\nlasteditedprofileind=-3\n", 0, -1},
       {"recentprofileind=99999999999\nlasteditedprofileind=\n", 0, -1},
-      {"recentprofileind=2\nlasteditedprofileind=1\naudiobitrate=999\nsamplerate=48000\nchannels=two\n", 2, 1},
+      {"recentprofileind=2\nlasteditedprofileind=1\naudiobitrate=999\nsamplerate=48000\nchannels=two\n", 2,
+       1},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Stored);

@@ -19,7 +19,9 @@
 
 using qttest::TTestApp;
 
-static uint32_t CurrentThreadIDForTest() { return CurrentThreadID(); }
+static uint32_t CurrentThreadIDForTest() {
+  return CurrentThreadID();
+}
 using testsupport::ReadFile;
 
 namespace {
@@ -29,8 +31,8 @@ const char* const SupportMailbox = "support@tavrik.test";
 
 std::string MailSettings(int APort, const std::string& APassword) {
   return "[ErrorReport]\nServer=127.0.0.1\nPort=" + std::to_string(APort) + "\nUser=" + ReportMailbox +
-         "\nPassword=" + APassword + "\nReportMailbox=" + ReportMailbox + "\nSupportMailbox=" + SupportMailbox +
-         "\n";
+         "\nPassword=" + APassword + "\nReportMailbox=" + ReportMailbox +
+         "\nSupportMailbox=" + SupportMailbox + "\n";
 }
 
 // Answers the error window: fills the boxes and presses Send.
@@ -49,7 +51,7 @@ std::string WaitForContent(const std::string& AFile) {
   return ReadFile(AFile);
 }
 
-}  // namespace
+} // namespace
 
 TEST(EventLines, TimeStampInTheLocalesLongTimeFormat) {
   qttest::App();
@@ -59,7 +61,8 @@ TEST(EventLines, TimeStampInTheLocalesLongTimeFormat) {
             "14:05:33-> Started conversion");
   // 12-hour clock: the designator where the locale puts it, no zone name.
   QString us = EventLineText(QLocale(QLocale::English, QLocale::UnitedStates), t, "Started conversion");
-  EXPECT_TRUE(QRegularExpression("^2:05:33\\s?PM-> Started conversion$").match(us).hasMatch()) << us.toStdString();
+  EXPECT_TRUE(QRegularExpression("^2:05:33\\s?PM-> Started conversion$").match(us).hasMatch())
+      << us.toStdString();
 
   // The log window stamps with the default locale and keeps bare lines as they are.
   QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
@@ -70,7 +73,9 @@ TEST(EventLines, TimeStampInTheLocalesLongTimeFormat) {
   QLocale::setDefault(QLocale::c());
   QStringList lines = log.Lines();
   ASSERT_EQ(lines.size(), 3);
-  EXPECT_TRUE(QRegularExpression("^\\d{1,2}:\\d\\d:\\d\\d\\s?[AP]M-> Added file /a b\\.mp3$").match(lines[0]).hasMatch())
+  EXPECT_TRUE(QRegularExpression("^\\d{1,2}:\\d\\d:\\d\\d\\s?[AP]M-> Added file /a b\\.mp3$")
+                  .match(lines[0])
+                  .hasMatch())
       << lines[0].toStdString();
   EXPECT_EQ(lines[1], "");
   EXPECT_EQ(lines[2], "bare");
@@ -168,10 +173,11 @@ TEST(ErrorReport, CancelSendsNothing) {
 
 TEST(ErrorReport, FailedMailOpensTheMailtoFallbackOnce) {
   const std::string message = "Cannot open \"a&b #1?.mp3\": 100% broken\nsecond line";
-  const std::string expected =
-      std::string("mailto:") + SupportMailbox +
-      "?subject=ERROR%20REPORT%20%7C%20Tavrik%20Sondel&body=Cannot%20open%20%22a%26b%20%231%3F.mp3%22%3A%20100%25%"
-      "20broken%0Asecond%20line%20%3BCODE%20LINE%20MARK%3ACLM_Terminate%3B%20%20YOUR%20COMMENT%20%28DETAILS%29%3A";
+  const std::string expected = std::string("mailto:") + SupportMailbox +
+                               "?subject=ERROR%20REPORT%20%7C%20Tavrik%20Sondel&body=Cannot%20open%20%22a%"
+                               "26b%20%231%3F.mp3%22%3A%20100%25%"
+                               "20broken%0Asecond%20line%20%3BCODE%20LINE%20MARK%3ACLM_Terminate%3B%20%"
+                               "20YOUR%20COMMENT%20%28DETAILS%29%3A";
   EXPECT_EQ(ReportMailtoAddress(SupportMailbox, message, "CLM_Terminate"), expected);
 
   for (bool refusedLogin : {true, false}) {
@@ -179,13 +185,15 @@ TEST(ErrorReport, FailedMailOpensTheMailtoFallbackOnce) {
     TTestApp app;
     TTestSmtpServer server;
     ASSERT_TRUE(server.Start(app.Root.Path().string(), ReportMailbox, "pw")) << server.Error;
-    app.WriteSettings(MailSettings(refusedLogin ? server.Port : ClosedLoopbackPort(), refusedLogin ? "wrong" : "pw"));
+    app.WriteSettings(
+        MailSettings(refusedLogin ? server.Port : ClosedLoopbackPort(), refusedLogin ? "wrong" : "pw"));
     std::string opened = (app.Root.Path() / "opened.txt").string();
     setenv("SONDEL_OPEN_CMD", qttest::OpenRecorder(app.Root.Path().string(), opened).c_str(), 1);
     app.Answer = SendWith("", "", "");
     app.Start();
     int outcome = -1;
-    QObject::connect(app.Reporter.get(), &TErrorReporter::ErrorReportSent, [&](int o, const QString&) { outcome = o; });
+    QObject::connect(app.Reporter.get(), &TErrorReporter::ErrorReportSent,
+                     [&](int o, const QString&) { outcome = o; });
     app.Reporter->ShowErrorReport(QString::fromStdString(message), "CLM_Terminate");
     EXPECT_EQ(outcome, static_cast<int>(TReportOutcome::MailtoOpened));
     EXPECT_EQ(WaitForContent(opened), expected + "\n");

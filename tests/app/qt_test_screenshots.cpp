@@ -41,7 +41,7 @@ bool Shoot(QWidget& AWindow, const std::string& AFile) {
   return shot.save(QString::fromStdString(AFile), "PNG");
 }
 
-}  // namespace
+} // namespace
 
 // The part that runs inside Xvfb.
 TEST(ScreenshotWindows, Capture) {
@@ -85,7 +85,8 @@ TEST(Screenshots, EachWindowUnderXvfb) {
     setenv("QT_QPA_PLATFORM", "xcb", 1);
     setenv("QT_SCALE_FACTOR", scale, 1);
     auto r = testsupport::RunProgram(
-        {"xvfb-run", "-a", "-s", "-screen 0 1600x1200x24", self, "--gtest_filter=ScreenshotWindows.Capture"}, 120);
+        {"xvfb-run", "-a", "-s", "-screen 0 1600x1200x24", self, "--gtest_filter=ScreenshotWindows.Capture"},
+        120);
     unsetenv("SONDEL_SCREENSHOT_DIR");
     unsetenv("SONDEL_SCREENSHOT_SUFFIX");
     unsetenv("QT_SCALE_FACTOR");

@@ -49,7 +49,9 @@ using namespace testsupport;
 namespace fs = std::filesystem;
 
 // Readable QString values in failure messages.
-void PrintTo(const QString& AText, std::ostream* AOut) { *AOut << '"' << AText.toStdString() << '"'; }
+void PrintTo(const QString& AText, std::ostream* AOut) {
+  *AOut << '"' << AText.toStdString() << '"';
+}
 
 namespace {
 
@@ -57,7 +59,9 @@ namespace {
 TTempDir* GHome = nullptr;
 QApplication* GApp = nullptr;
 
-std::string HomePath(const std::string& AName) { return (GHome->Path() / AName).string(); }
+std::string HomePath(const std::string& AName) {
+  return (GHome->Path() / AName).string();
+}
 
 void WriteScript(const std::string& APath, const std::string& ABody) {
   WriteFile(APath, "#!/bin/sh\n" + ABody);
@@ -69,7 +73,8 @@ public:
   void SetUp() override {
     GHome = new TTempDir;
     setenv("HOME", GHome->Path().c_str(), 1);
-    for (auto [name, sub] : {std::pair{"XDG_CONFIG_HOME", ".config"}, {"XDG_CACHE_HOME", ".cache"},
+    for (auto [name, sub] : {std::pair{"XDG_CONFIG_HOME", ".config"},
+                             {"XDG_CACHE_HOME", ".cache"},
                              {"XDG_DATA_HOME", ".local/share"}}) {
       fs::create_directories(GHome->Path() / sub);
       setenv(name, (GHome->Path() / sub).c_str(), 1);
@@ -116,7 +121,8 @@ struct TMedia {
     MakeMedia({"-f", "lavfi", "-i", "sine=frequency=440:duration=1", "-ac", "2", "-ar", "44100", Wav1});
     MakeMedia({"-f", "lavfi", "-i", "sine=frequency=660:duration=1.5", "-ac", "2", "-ar", "48000", Wav2});
     MakeMedia({"-f", "lavfi", "-i", "sine=frequency=330:duration=2", "-ac", "1", "-ar", "22050", Flac});
-    MakeMedia({"-f", "lavfi", "-i", "sine=frequency=550:duration=1", "-c:a", "libmp3lame", "-b:a", "64k", Mp3});
+    MakeMedia(
+        {"-f", "lavfi", "-i", "sine=frequency=550:duration=1", "-c:a", "libmp3lame", "-b:a", "64k", Mp3});
   }
 
 private:
@@ -136,7 +142,8 @@ struct TProbe {
 
 TProbe Probe(const std::string& AFile) {
   TProbe p;
-  QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(ProbeJSON(AFile, {"-show_packets"}))).object();
+  QJsonObject o =
+      QJsonDocument::fromJson(QByteArray::fromStdString(ProbeJSON(AFile, {"-show_packets"}))).object();
   QJsonObject s = o["streams"].toArray().at(0).toObject();
   p.Codec = s["codec_name"].toString().toStdString();
   p.SampleRate = s["sample_rate"].toString().toInt();
@@ -144,7 +151,8 @@ TProbe Probe(const std::string& AFile) {
   // The length of the packets: a header may not state it.
   for (const QJsonValue& v : o["packets"].toArray()) {
     QJsonObject k = v.toObject();
-    p.Duration = std::max(p.Duration, k["pts_time"].toString().toDouble() + k["duration_time"].toString().toDouble());
+    p.Duration =
+        std::max(p.Duration, k["pts_time"].toString().toDouble() + k["duration_time"].toString().toDouble());
   }
   return p;
 }
@@ -204,7 +212,8 @@ protected:
     ErrForm = std::make_unique<TErrorForm>();
     Reporter = std::make_unique<TErrorReporter>(Log.get(), ErrForm.get(), Settings.get(), &Mailer, &Opener);
     TAppServices services;
-    services.Paths.AppFolder = std::string(std::getenv("SONDEL_TEST_BIN") ? std::getenv("SONDEL_TEST_BIN") : ".") + "/";
+    services.Paths.AppFolder =
+        std::string(std::getenv("SONDEL_TEST_BIN") ? std::getenv("SONDEL_TEST_BIN") : ".") + "/";
     services.Settings = Settings.get();
     services.Folders = &Folders;
     services.Opener = &Opener;
@@ -296,7 +305,7 @@ protected:
   TQtDispatcher Dispatcher;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(WorkflowTest, AddingThreeFilesOfWhichTheSecondIsNotMedia) {
   std::string bad = Out->Path() / "notes.mp3";
@@ -308,8 +317,9 @@ TEST_F(WorkflowTest, AddingThreeFilesOfWhichTheSecondIsNotMedia) {
   EXPECT_EQ(Column(1), QStringList({"00:00:01", "00:00:02"}));
   EXPECT_EQ(Column(3), QStringList({"two.final", "mono"}));
   EXPECT_EQ(Column(4), QStringList({".flac", ".flac"}));
-  EXPECT_EQ(Column(2)[1], "0.22 MB");  // 900000 b/s for 2 s
-  EXPECT_EQ(Watcher->Boxes, QStringList({"File notes.mp3 is not a valid media file or its format is not supported."}));
+  EXPECT_EQ(Column(2)[1], "0.22 MB"); // 900000 b/s for 2 s
+  EXPECT_EQ(Watcher->Boxes,
+            QStringList({"File notes.mp3 is not a valid media file or its format is not supported."}));
   EXPECT_TRUE(Watcher->Reports.isEmpty());
   QStringList ev = Events();
   ASSERT_EQ(ev.size(), 5) << ev.join("\n").toStdString();
@@ -363,7 +373,7 @@ TEST_F(WorkflowTest, ListOperations) {
       {3, 0, opRemoveItem, {"two.final", "mono"}, 0, true},
       {3, 2, opRemoveItem, {"one", "two.final"}, 1, true},
       {2, 0, opRemoveButton, {"two.final"}, 0, true},
-      {1, 0, opRemoveButton, {}, -1, false},  // the only file: Clear All
+      {1, 0, opRemoveButton, {}, -1, false}, // the only file: Clear All
       {3, 0, opUp, {"one", "two.final", "mono"}, 0, true},
       {3, 2, opUp, {"one", "mono", "two.final"}, 1, true},
       {3, 0, opDown, {"two.final", "one", "mono"}, 1, true},
@@ -379,11 +389,21 @@ TEST_F(WorkflowTest, ListOperations) {
     AddByDialog(add);
     SelectRow(c.Selected);
     switch (c.Op) {
-      case opRemoveButton: Form->EditButton->click(); break;
-      case opRemoveItem: Form->Remove1->trigger(); break;
-      case opUp: Form->MoveUp1->trigger(); break;
-      case opDown: Form->MoveDown1->trigger(); break;
-      case opClearAll: Form->ClearAll1->trigger(); break;
+    case opRemoveButton:
+      Form->EditButton->click();
+      break;
+    case opRemoveItem:
+      Form->Remove1->trigger();
+      break;
+    case opUp:
+      Form->MoveUp1->trigger();
+      break;
+    case opDown:
+      Form->MoveDown1->trigger();
+      break;
+    case opClearAll:
+      Form->ClearAll1->trigger();
+      break;
     }
     EXPECT_EQ(Column(3), c.Titles);
     EXPECT_EQ(Flow->List->SelectedFile(), c.SelectedAfter);
@@ -443,7 +463,7 @@ TEST_F(WorkflowTest, FlacLock) {
   } cases[] = {{0, true}, {1, true}, {2, false}};
   for (auto& c : cases) {
     ChooseMp3ForAll(0);
-    EXPECT_EQ(Column(4), QStringList({".mp3", ".mp3", ".mp3"}));  // "Apply to all" is checked
+    EXPECT_EQ(Column(4), QStringList({".mp3", ".mp3", ".mp3"})); // "Apply to all" is checked
     SelectRow(c.Row);
     EXPECT_EQ(Form->cmbProfile->isEnabled(), c.BoxEnabled) << c.Row;
     // A FLAC input keeps its profile; any other converts with the first FLAC profile.
@@ -458,7 +478,7 @@ TEST_F(WorkflowTest, FlacLock) {
   emit Form->cmbProfile->activated(0);
   ChooseMp3ForAll(1);
   EXPECT_EQ(Column(4), QStringList({".flac", ".mp3", ".flac"}));
-  EXPECT_EQ(Column(2)[1], "0.05 MB");  // 192000 b/s for 2 s
+  EXPECT_EQ(Column(2)[1], "0.05 MB"); // 192000 b/s for 2 s
 }
 
 TEST_F(WorkflowTest, RunWithoutMergeConvertsEachFileIntoTheOutputFolder) {
@@ -495,7 +515,7 @@ TEST_F(WorkflowTest, RunWithoutMergeConvertsEachFileIntoTheOutputFolder) {
 TEST_F(WorkflowTest, MergedRunJoinsThreeFiles) {
   AddFiles({Media().Wav1, Media().Wav2, Media().Flac});
   Form->chMerge->setChecked(true);
-  Model()->SetTrim(0, 200'000, 400'000);  // merge ignores trims
+  Model()->SetTrim(0, 200'000, 400'000); // merge ignores trims
   SelectRow(2);
   Start();
   EXPECT_TRUE(Watcher->Reports.isEmpty()) << Watcher->Reports.join("\n").toStdString();
@@ -538,9 +558,10 @@ TEST_F(WorkflowTest, MissingOutputFolderFallsBack) {
   // The fallback cannot be made while a file holds its name.
   WriteFile(fallback, "x");
   Start();
-  EXPECT_EQ(Watcher->Boxes, QStringList({"Output folder does not exit. Converting to \"" +
-                                             QString::fromStdString(fallback) + "\".",
-                                         "Could not create temporary directory. Please choose another output folder."}));
+  EXPECT_EQ(
+      Watcher->Boxes,
+      QStringList({"Output folder does not exit. Converting to \"" + QString::fromStdString(fallback) + "\".",
+                   "Could not create temporary directory. Please choose another output folder."}));
   EXPECT_FALSE(Events().contains("-> Started conversion"));
   fs::remove(fallback);
 
@@ -583,8 +604,8 @@ TEST_F(WorkflowTest, AFailingFileIsReportedAndTheRunGoesOn) {
   EXPECT_FALSE(fs::exists(out / "gone.flac"));
   QStringList ev = Events();
   ASSERT_GE(ev.size(), 3);
-  EXPECT_EQ(ev.mid(ev.size() - 3), QStringList({"-> " + message, "-> Started conversion",
-                                                  "-> Conversion finished with errors."}));
+  EXPECT_EQ(ev.mid(ev.size() - 3),
+            QStringList({"-> " + message, "-> Started conversion", "-> Conversion finished with errors."}));
 }
 
 TEST_F(WorkflowTest, CancelStopsThePausedRunWithoutShuttingDown) {
@@ -609,7 +630,8 @@ TEST_F(WorkflowTest, CancelStopsThePausedRunWithoutShuttingDown) {
   EXPECT_TRUE(paused);
   QStringList ev = Events();
   ASSERT_GE(ev.size(), 2);
-  EXPECT_EQ(ev.mid(ev.size() - 2), QStringList({"-> Conversion cancelled by user", "-> Conversion cancelled."}));
+  EXPECT_EQ(ev.mid(ev.size() - 2),
+            QStringList({"-> Conversion cancelled by user", "-> Conversion cancelled."}));
   EXPECT_FALSE(Flow->ConvForm->isVisible());
   QTest::qWait(200);
   EXPECT_FALSE(fs::exists(HomePath("shutdown.log")));
@@ -649,8 +671,10 @@ TEST_F(WorkflowTest, ProgressGaugesMoveUpToTheEnd) {
   Flow->Vornel.SetProgressInterval(100);
   std::vector<int> current, total;
   std::vector<QString> titles;
-  QObject::connect(Flow->ConvForm->ProgressCurrent, &QProgressBar::valueChanged, [&](int v) { current.push_back(v); });
-  QObject::connect(Flow->ConvForm->ProgressTotal, &QProgressBar::valueChanged, [&](int v) { total.push_back(v); });
+  QObject::connect(Flow->ConvForm->ProgressCurrent, &QProgressBar::valueChanged,
+                   [&](int v) { current.push_back(v); });
+  QObject::connect(Flow->ConvForm->ProgressTotal, &QProgressBar::valueChanged,
+                   [&](int v) { total.push_back(v); });
   QObject::connect(Flow->ConvForm->ProgressTotal, &QProgressBar::valueChanged,
                    [&](int) { titles.push_back(Flow->ConvForm->lblConvertingTitle->text()); });
   Start();
@@ -673,7 +697,7 @@ TEST_F(WorkflowTest, DroppedFoldersAndCommandLineFiles) {
   fs::copy_file(Media().Mp3, folder / "sub" / "A.MP3");
   WriteFile((folder / "notes.txt").string(), "text");
   QWidget* target = Form->ListPages->currentWidget() == Form->sgList ? Form->sgList->viewport()
-                                                                      : Form->ListPages->currentWidget();
+                                                                     : Form->ListPages->currentWidget();
   QMimeData mime;
   mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(folder.string()))});
   QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
@@ -687,7 +711,8 @@ TEST_F(WorkflowTest, DroppedFoldersAndCommandLineFiles) {
 
   Flow->AddCommandLineFiles({QString::fromStdString(Media().Flac), "/nonexistent/x.wav"});
   EXPECT_EQ(Column(0), QStringList({"b.wav", "A.MP3", "mono.flac"}));
-  EXPECT_EQ(Watcher->Boxes, QStringList({"File x.wav is not a valid media file or its format is not supported."}));
+  EXPECT_EQ(Watcher->Boxes,
+            QStringList({"File x.wav is not a valid media file or its format is not supported."}));
 }
 
 // A scripted session to look at, run under Xvfb by WorkflowScreenshots: the
@@ -743,7 +768,7 @@ TEST_F(WorkflowTest, NoFileIsAddedWithoutTheAudioOutputLibrary) {
   QStringList ev = Events();
   ASSERT_EQ(ev.size(), 1);
   EXPECT_FALSE(ev[0].isEmpty());
-  EXPECT_FALSE(ev[0].startsWith("-> "));  // the player's message as it stands
+  EXPECT_FALSE(ev[0].startsWith("-> ")); // the player's message as it stands
 }
 
 // A task that fails while it runs is reported; the other tasks go on and the
@@ -773,8 +798,9 @@ TEST(WorkflowScreenshots, UnderXvfb) {
   std::string self = fs::read_symlink("/proc/self/exe").string();
   setenv("SONDEL_SCREENSHOT_DIR", dir.c_str(), 1);
   setenv("QT_QPA_PLATFORM", "xcb", 1);
-  auto r = RunProgram({"xvfb-run", "-a", "-s", "-screen 0 1024x768x24", self, "--gtest_filter=WorkflowTest.Screenshots"},
-                      120);
+  auto r = RunProgram(
+      {"xvfb-run", "-a", "-s", "-screen 0 1024x768x24", self, "--gtest_filter=WorkflowTest.Screenshots"},
+      120);
   unsetenv("SONDEL_SCREENSHOT_DIR");
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
   ASSERT_EQ(r.ExitCode, 0) << r.Out << r.Err;

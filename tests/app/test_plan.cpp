@@ -44,7 +44,7 @@ TEST(Plan, RecordsOfARowAndItsProfile) {
   EXPECT_EQ(in.FileName, "/music/song.final.mp3");
   EXPECT_EQ(in.TimeStart, 0);
   EXPECT_EQ(plan.OutputFiles[0], "/out/song.final.mp3");
-  EXPECT_EQ(out.FileName, "");  // filled by the encoder from its argument
+  EXPECT_EQ(out.FileName, ""); // filled by the encoder from its argument
   EXPECT_EQ(out.FileExt, ".mp3");
   EXPECT_EQ(out.AudioCodec, "libmp3lame");
   EXPECT_EQ(out.AudioChannels, 1);
@@ -52,15 +52,16 @@ TEST(Plan, RecordsOfARowAndItsProfile) {
   EXPECT_EQ(out.AudioBitrate, 192000);
   EXPECT_EQ(out.AudioVolume, 384);
   EXPECT_TRUE(out.DisableVideo);
-  EXPECT_EQ(out.TimeLength, TimeNotSet);  // not trimmed
+  EXPECT_EQ(out.TimeLength, TimeNotSet); // not trimmed
   EXPECT_EQ(out.Info.TimeStamp, 0);
   EXPECT_FALSE(out.Join);
 }
 
 TEST(Plan, VolumePercentRoundsHalvesToEven) {
-  const std::pair<int, int> cases[] = {{1, 3}, {50, 128}, {100, 256}, {150, 384}, {5000, 12800}, {2, 5}, {25, 64}};
+  const std::pair<int, int> cases[] = {{1, 3},        {50, 128}, {100, 256}, {150, 384},
+                                       {5000, 12800}, {2, 5},    {25, 64}};
   for (auto [percent, volume] : cases) EXPECT_EQ(VolumeToAudioVolume(percent), volume) << percent;
-  EXPECT_EQ(VolumeToAudioVolume(3), 8);  // 7.68
+  EXPECT_EQ(VolumeToAudioVolume(3), 8); // 7.68
 }
 
 TEST(Plan, OnlyATrimmedRowIsCut) {
@@ -69,12 +70,10 @@ TEST(Plan, OnlyATrimmedRowIsCut) {
     bool Trimmed;
   };
   const TCase cases[] = {
-      {60000000, 10000000, 40000000, true},  // 10 s .. 40 s
-      {60000000, 0, 60000000, false},        // the whole file
-      {60000000, 0, 50000000, true},
-      {-1, 0, 0, false},  // unknown duration never cuts
-      {-1, 5000000, 9000000, true},
-      {60000000, 40000000, 40000000, false},  // end not after start
+      {60000000, 10000000, 40000000, true},                    // 10 s .. 40 s
+      {60000000, 0, 60000000, false},                          // the whole file
+      {60000000, 0, 50000000, true},        {-1, 0, 0, false}, // unknown duration never cuts
+      {-1, 5000000, 9000000, true},         {60000000, 40000000, 40000000, false}, // end not after start
   };
   for (auto& c : cases) {
     TAudioFile f = NewAudioFile("/m/a.wav", c.Duration, 0);
@@ -93,7 +92,8 @@ TEST(Plan, OnlyATrimmedRowIsCut) {
 
 TEST(Plan, DestinationTitlesAreSafeFileNames) {
   const std::pair<std::string, std::string> cases[] = {
-      {"plain", "plain"}, {"../up", ".._up"}, {"a/b", "a_b"}, {"tab\there", "tab_here"}, {"", "src"}, {"..", "_.."},
+      {"plain", "plain"},        {"../up", ".._up"}, {"a/b", "a_b"},
+      {"tab\there", "tab_here"}, {"", "src"},        {"..", "_.."},
   };
   for (auto& [title, want] : cases) EXPECT_EQ(CleanDestinationTitle(title, "src.wav"), want) << title;
   EXPECT_EQ(TitleWithoutExt("noext"), "noext");
@@ -159,4 +159,4 @@ TEST(Plan, UnusableProfilesStopTheRun) {
   EXPECT_TRUE(BuildConversionPlan({}, profiles, s, plan, err));
 }
 
-}  // namespace
+} // namespace

@@ -38,7 +38,7 @@ std::string CodecOf(const std::string& AEncoder) {
 }
 
 struct TVariant {
-  std::string What;  // e.g. "SampleRate=22050"
+  std::string What; // e.g. "SampleRate=22050"
   TProfile Profile;
 };
 
@@ -70,8 +70,8 @@ TEST(ShippedProfiles, EveryChoiceConverts) {
   auto profiles = LoadProfileSet(ProfileFile());
   TTempDir dir;
   std::string src = dir / "source.wav";
-  ASSERT_TRUE(MakeMedia({"-f", "lavfi", "-i", "sine=frequency=440:duration=0.5", "-ac", "2", "-ar", "44100", "-c:a",
-                         "pcm_s16le", src}));
+  ASSERT_TRUE(MakeMedia({"-f", "lavfi", "-i", "sine=frequency=440:duration=0.5", "-ac", "2", "-ar", "44100",
+                         "-c:a", "pcm_s16le", src}));
 
   // One row per variant: the chosen values, then each other list value.
   std::vector<TVariant> variants;
@@ -86,7 +86,7 @@ TEST(ShippedProfiles, EveryChoiceConverts) {
       std::vector<std::string> values, captions;
       SplitChoiceList(p.*fields.first, values, captions);
       for (auto& v : values) {
-        if (v == p.*fields.second) continue;  // the defaults row has it
+        if (v == p.*fields.second) continue; // the defaults row has it
         TVariant var{p.Title + " " + name + "=" + v, p};
         var.Profile.*fields.second = v;
         variants.push_back(var);
@@ -132,8 +132,8 @@ TEST(ShippedProfiles, EveryChoiceConverts) {
   auto worker = [&] {
     for (size_t t; (t = next++) < tasks.size();)
       probes[t] = RunProgram({"ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries",
-                              "stream=codec_name,sample_rate,channels,bit_rate:packet=pts_time,duration_time", "-of",
-                              "default=nw=1", plan.OutputFiles[tasks[t][0]]})
+                              "stream=codec_name,sample_rate,channels,bit_rate:packet=pts_time,duration_time",
+                              "-of", "default=nw=1", plan.OutputFiles[tasks[t][0]]})
                       .Out;
   };
   std::thread helper(worker);
@@ -151,17 +151,18 @@ TEST(ShippedProfiles, EveryChoiceConverts) {
       auto eq = l.find('=');
       if (eq == std::string::npos) continue;
       std::string k = l.substr(0, eq), v = l.substr(eq + 1);
-      if (k == "pts_time") pts = std::atof(v.c_str());
+      if (k == "pts_time")
+        pts = std::atof(v.c_str());
       else if (k == "duration_time") {
         // The last Vorbis packet may carry a wrapped duration; count only sane ones.
         double d = std::atof(v.c_str());
         end = std::max(end, pts + (d < 10 ? d : 0));
-      }
-      else f[k] = v;
+      } else
+        f[k] = v;
     }
     EXPECT_EQ(f["codec_name"], CodecOf(p.AudioCodecName)) << what;
     std::string rate = p.SampleRate == "0" ? "44100" : p.SampleRate;
-    if (p.AudioCodecName != "libopus") {  // Opus decodes at 48000
+    if (p.AudioCodecName != "libopus") { // Opus decodes at 48000
       EXPECT_EQ(f["sample_rate"], rate) << what;
     }
     EXPECT_EQ(f["channels"], p.Channel) << what;
@@ -173,4 +174,4 @@ TEST(ShippedProfiles, EveryChoiceConverts) {
   }
 }
 
-}  // namespace
+} // namespace

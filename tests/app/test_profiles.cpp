@@ -15,25 +15,31 @@ namespace {
 struct TReadCase {
   const char* Name;
   std::string Text;
-  std::vector<std::pair<std::string, std::string>> Profiles;  // Title, FormatExt per profile
+  std::vector<std::pair<std::string, std::string>> Profiles; // Title, FormatExt per profile
 };
 
 const TReadCase ReadCases[] = {
     {"LinesWithoutQuotesGiveEmptyFields",
-     "<ProfileSet>\n<Profile>\n<ProfileName value=FLAC/>\n<FormatExt value=.flac/>\n</Profile>\n<Profile>\n</ProfileSet>",
+     "<ProfileSet>\n<Profile>\n<ProfileName value=FLAC/>\n<FormatExt "
+     "value=.flac/>\n</Profile>\n<Profile>\n</ProfileSet>",
      {{"", ""}, {"", ""}}},
     {"KeysInAnyLetterCase", "<Profile>\n<PROFILENAME v=\"A\"/>\n<formatExt v=\".mp3\"/>", {{"A", ".mp3"}}},
     {"ProfileStartInAnotherCaseIsNoStart",
      "<Profile>\n<ProfileName v=\"A\"/>\n<profile>\n<ProfileName v=\"B\"/>\n<FormatExt v=\".ogg\"/>",
      {{"B", ".ogg"}}},
     {"NothingAfterTheSetEnd",
-     "<Profile>\n<ProfileName v=\"A\"/>\n</ProfileSet>\n<Profile>\n<ProfileName v=\"B\"/>", {{"A", ""}}},
+     "<Profile>\n<ProfileName v=\"A\"/>\n</ProfileSet>\n<Profile>\n<ProfileName v=\"B\"/>",
+     {{"A", ""}}},
     {"OnlyTheFirstQuotedTextAndTheLastKeyCount",
-     "  <Profile>  \r\n\t<ProfileName a=\"One\" b=\"Two\"/>\r<ProfileName v=\"Three\"/>\r\n<FormatExt\t\".x\">",
+     "  <Profile>  \r\n\t<ProfileName a=\"One\" b=\"Two\"/>\r<ProfileName "
+     "v=\"Three\"/>\r\n<FormatExt\t\".x\">",
      {{"Three", ""}}},
-    {"UnknownKeysAndTagsAreIgnored", "<?xml version=\"1.0\"?>\n<ProfileSet>\n<Profile>\n<Other v=\"x\"/>\n</Profile>",
+    {"UnknownKeysAndTagsAreIgnored",
+     "<?xml version=\"1.0\"?>\n<ProfileSet>\n<Profile>\n<Other v=\"x\"/>\n</Profile>",
      {{"", ""}}},
-    {"Utf8ByteOrderMark", "\xEF\xBB\xBF<Profile>\n<ProfileName v=\"\xC3\xA9t\xC3\xA9\"/>", {{"\xC3\xA9t\xC3\xA9", ""}}},
+    {"Utf8ByteOrderMark",
+     "\xEF\xBB\xBF<Profile>\n<ProfileName v=\"\xC3\xA9t\xC3\xA9\"/>",
+     {{"\xC3\xA9t\xC3\xA9", ""}}},
     {"Utf16LittleEndian",
      "\xFF\xFE<\0P\0r\0o\0f\0i\0l\0e\0>\0\n\0<\0T\0i\0t\0l\0e\0 \0\"\0x\0\"\0"s +
          "\n\0<\0F\0o\0r\0m\0a\0t\0E\0x\0t\0 \0\"\0.\0a\0\"\0"s,
@@ -72,14 +78,15 @@ TEST(ProfileSet, LoadFailures) {
 
 TEST(ProfileSet, AllTwelveKeys) {
   auto p = ParseProfileSet(
-      "<Profile>\n<ProfileName v=\"T\"/>\n<FormatExt v=\".e\"/>\n<Description v=\"D\"/>\n<AudioBitRates v=\"1$a\"/>\n"
+      "<Profile>\n<ProfileName v=\"T\"/>\n<FormatExt v=\".e\"/>\n<Description v=\"D\"/>\n<AudioBitRates "
+      "v=\"1$a\"/>\n"
       "<SampleRates v=\"2$b\"/>\n<Channels v=\"3$c\"/>\n<AudioCodecs v=\"x$y\"/>\n<AudioCodecName v=\"x\"/>\n"
       "<SampleRate v=\"2\"/>\n<AudioBitRate v=\"1\"/>\n<Channel v=\"3\"/>\n<ExtraParam v=\"E\"/>\n");
   ASSERT_EQ(p.size(), 1u);
   const TProfile& t = p[0];
-  EXPECT_EQ(std::vector<std::string>({t.Title, t.FormatExt, t.Description, t.AudioBitRates, t.SampleRates, t.Channels,
-                                      t.AudioCodecs, t.AudioCodecName, t.SampleRate, t.AudioBitRate, t.Channel,
-                                      t.ExtraParam}),
+  EXPECT_EQ(std::vector<std::string>({t.Title, t.FormatExt, t.Description, t.AudioBitRates, t.SampleRates,
+                                      t.Channels, t.AudioCodecs, t.AudioCodecName, t.SampleRate,
+                                      t.AudioBitRate, t.Channel, t.ExtraParam}),
             std::vector<std::string>({"T", ".e", "D", "1$a", "2$b", "3$c", "x$y", "x", "2", "1", "3", "E"}));
 }
 
@@ -94,7 +101,7 @@ TEST(ProfileSet, ChoiceListSplit) {
       {"8000$A,", {"8000"}, {"A", ""}},
       {"", {}, {""}},
       {" 1 $ one ,2$two", {" 1 ", "2"}, {" one ", "two"}},
-      {"1$a,2,3$c", {"1", "3"}, {"a", "2", "c"}},  // an item without "$" shifts the lists
+      {"1$a,2,3$c", {"1", "3"}, {"a", "2", "c"}}, // an item without "$" shifts the lists
   };
   for (auto& c : cases) {
     std::vector<std::string> v, k;
@@ -107,4 +114,4 @@ TEST(ProfileSet, ChoiceListSplit) {
   EXPECT_EQ(ChoiceIndex("", ""), -1);
 }
 
-}  // namespace
+} // namespace

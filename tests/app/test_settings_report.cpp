@@ -25,7 +25,7 @@ std::vector<TProfile> TwoProfiles() {
   b.AudioBitRate = "128000";
   return {a, b};
 }
-}  // namespace
+} // namespace
 
 TEST(StoredProfileValues, OnlyMembersOfTheChoiceListsAreApplied) {
   struct TCase {
@@ -36,7 +36,7 @@ TEST(StoredProfileValues, OnlyMembersOfTheChoiceListsAreApplied) {
   };
   auto base = TwoProfiles();
   TProfile allB = base[1];
-  allB.AudioCodecName = "libshine";  // a member regardless of letter case, stored as the list spells it
+  allB.AudioCodecName = "libshine"; // a member regardless of letter case, stored as the list spells it
   allB.AudioBitRate = "320000";
   allB.SampleRate = "0";
   allB.Channel = "1";
@@ -88,8 +88,8 @@ TEST(ReportText, MediaLogLinesAndSections) {
   EXPECT_EQ(MediaLogLine(9, llDebug, "d"), "#9.7: d");
   std::vector<std::string> lines = {"FFLOGGER HISTORY:"};
   AppendReportSections(lines, {"10:00:00-> a"}, {"msg", "CLM_X", "", "x@y", ""});
-  EXPECT_EQ(lines, std::vector<std::string>({"FFLOGGER HISTORY:", "-------------------------", "ACTION HISTORY:",
-                                             "10:00:00-> a", "-------------------------", "LAST ERROR MESSAGE: msg",
-                                             "CODE LINE MARK: CLM_X"}));
+  EXPECT_EQ(lines, std::vector<std::string>({"FFLOGGER HISTORY:", "-------------------------",
+                                             "ACTION HISTORY:", "10:00:00-> a", "-------------------------",
+                                             "LAST ERROR MESSAGE: msg", "CODE LINE MARK: CLM_X"}));
   EXPECT_EQ(SplitLines("a\r\nb\rc\n\nd"), std::vector<std::string>({"a", "b", "c", "", "d"}));
 }

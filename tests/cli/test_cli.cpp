@@ -26,7 +26,9 @@ TRunResult Convert(std::vector<std::string> AArgs) {
   return RunProgram(AArgs, 120);
 }
 
-bool Has(const std::string& AText, const std::string& APart) { return AText.find(APart) != std::string::npos; }
+bool Has(const std::string& AText, const std::string& APart) {
+  return AText.find(APart) != std::string::npos;
+}
 
 class Cli : public ::testing::Test {
 protected:
@@ -40,14 +42,15 @@ protected:
     };
     double d = 0.3;
     for (auto& [name, codec] : media) {
-      std::vector<std::string> args{"-f", "lavfi", "-i", "sine=frequency=440:duration=" + std::to_string(d), "-ac", "2"};
+      std::vector<std::string> args{"-f",  "lavfi", "-i", "sine=frequency=440:duration=" + std::to_string(d),
+                                    "-ac", "2"};
       args.insert(args.end(), codec.begin(), codec.end());
       args.push_back((*GDir) / name);
       ASSERT_TRUE(MakeMedia(args));
       d += 0.1;
     }
-    ASSERT_TRUE(MakeMedia({"-f", "lavfi", "-i", "sine=frequency=330:duration=2", "-ac", "2", "-c:a", "pcm_s16le",
-                           (*GDir) / "long.wav"}));
+    ASSERT_TRUE(MakeMedia({"-f", "lavfi", "-i", "sine=frequency=330:duration=2", "-ac", "2", "-c:a",
+                           "pcm_s16le", (*GDir) / "long.wav"}));
   }
   static void TearDownTestSuite() {
     delete GDir;
@@ -91,7 +94,7 @@ TEST_F(Cli, UsageAndListing) {
 TEST_F(Cli, AFolderOfFilesConvertsWithEachProfile) {
   auto list = Convert({"--list-profiles"});
   ASSERT_EQ(list.ExitCode, 0);
-  std::vector<std::pair<std::string, std::string>> profiles;  // index, extension
+  std::vector<std::pair<std::string, std::string>> profiles; // index, extension
   std::istringstream in(list.Out);
   for (std::string l; std::getline(in, l);) {
     auto dot = l.rfind(' ');
@@ -113,19 +116,20 @@ TEST_F(Cli, AFolderOfFilesConvertsWithEachProfile) {
 }
 
 TEST_F(Cli, SummaryLinesProgressAndOverrides) {
-  auto r = Convert({"-p", "mp3", "--rate", "32000", "--channels", "1", "--bitrate", "96k", "-o", Out.Path().string(),
-                    In("one.wav")});
+  auto r = Convert({"-p", "mp3", "--rate", "32000", "--channels", "1", "--bitrate", "96k", "-o",
+                    Out.Path().string(), In("one.wav")});
   ASSERT_EQ(r.ExitCode, 0) << r.Out << r.Err;
   std::string out = Out / "one.mp3";
   EXPECT_TRUE(Has(r.Out, "converted: " + In("one.wav") + " -> " + out)) << r.Out;
-  EXPECT_TRUE(Has(r.Err, "progress: one.wav")) << r.Err;  // plain lines: not a terminal
+  EXPECT_TRUE(Has(r.Err, "progress: one.wav")) << r.Err; // plain lines: not a terminal
   EXPECT_EQ(ProbeValue(out, "stream=sample_rate"), "32000");
   EXPECT_EQ(ProbeValue(out, "stream=channels"), "1");
   EXPECT_EQ(ProbeValue(out, "stream=bit_rate"), "96000");
 }
 
 TEST_F(Cli, MergeGivesOneFileWithTheSumOfTheDurations) {
-  auto r = Convert({"-q", "--merge", "-o", Out.Path().string(), In("one.wav"), In("two.mp3"), In("four.flac")});
+  auto r =
+      Convert({"-q", "--merge", "-o", Out.Path().string(), In("one.wav"), In("two.mp3"), In("four.flac")});
   ASSERT_EQ(r.ExitCode, 0) << r.Out << r.Err;
   std::string out = Out / "Joined.flac";
   ASSERT_TRUE(fs::exists(out));
@@ -134,8 +138,8 @@ TEST_F(Cli, MergeGivesOneFileWithTheSumOfTheDurations) {
 }
 
 TEST_F(Cli, StartAndEndTrimEveryFile) {
-  auto r = Convert({"-q", "-p", "wav", "--start", "00:00:00.500", "--end", "0:01.5", "-o", Out.Path().string(),
-                    In("long.wav"), In("four.flac")});
+  auto r = Convert({"-q", "-p", "wav", "--start", "00:00:00.500", "--end", "0:01.5", "-o",
+                    Out.Path().string(), In("long.wav"), In("four.flac")});
   // four.flac (0.6 s) starts before 0.5 s ends: 0.1 s remain.
   ASSERT_EQ(r.ExitCode, 0) << r.Out << r.Err;
   EXPECT_NEAR(DecodedDuration(Out / "long.wav"), 1.0, 0.03);
@@ -183,4 +187,4 @@ TEST_F(Cli, InfoPrintsEachFilesInformation) {
   EXPECT_TRUE(Has(r.Out, "failed: " + bad)) << r.Out;
 }
 
-}  // namespace
+} // namespace

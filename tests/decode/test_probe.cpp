@@ -90,7 +90,7 @@ std::string MakeWav(const TTempDir& ADir, const std::string& AName) {
   return f;
 }
 
-}  // namespace
+} // namespace
 
 TEST(Probe, StatesCountsAndStreamQueries) {
   TTempDir dir;
@@ -148,7 +148,7 @@ TEST(Probe, StatesCountsAndStreamQueries) {
       {[&] { return d.IsVideoStream(0); }, nullptr},
   };
   for (auto& q : queries) {
-    d.FileInfoText();  // a success leaves LastErrMsg as it was
+    d.FileInfoText(); // a success leaves LastErrMsg as it was
     EXPECT_FALSE(q.Run());
     if (q.Message) {
       EXPECT_EQ(d.LastErrMsg(), q.Message);
@@ -215,7 +215,7 @@ TEST(Probe, AdoptedContext) {
     d.SetFileHandle(nullptr);
     ExpectNoFileState(d);
     d.SetFileHandle(ctx);
-  }  // destroyed while holding it: the context stays open
+  } // destroyed while holding it: the context stays open
 
   ctx->streams[0]->time_base = AVRational{1, 8000};
   AVPacket* pkt = FF.av_packet_alloc();
@@ -229,8 +229,8 @@ TEST(Probe, AdoptedContext) {
 TEST(Probe, BadInputFails) {
   TTempDir dir;
   std::string mp3 = dir / "src.mp3", m4a = dir / "src.m4a";
-  ASSERT_TRUE(MakeMedia({"-f", "lavfi", "-i", "sine=f=440:r=44100:d=1", "-c:a", "libmp3lame", "-metadata",
-                         "title=Cut", mp3}));
+  ASSERT_TRUE(MakeMedia(
+      {"-f", "lavfi", "-i", "sine=f=440:r=44100:d=1", "-c:a", "libmp3lame", "-metadata", "title=Cut", mp3}));
   ASSERT_TRUE(MakeMedia({"-f", "lavfi", "-i", "sine=f=440:r=44100:d=1", "-c:a", "aac", m4a}));
   std::string data = ReadFile(m4a);
   ASSERT_GT(data.size(), 4000u);
@@ -246,16 +246,38 @@ TEST(Probe, BadInputFails) {
   struct TCase {
     const char* Name;
     std::function<std::string()> Make;
-    const char* Description;  // null: any text
+    const char* Description; // null: any text
   };
   const TCase cases[] = {
-      {"empty", [&] { WriteFile(dir / "empty.mp3", ""); return dir / "empty.mp3"; }, nullptr},
-      {"random bytes", [&] { WriteFile(dir / "random.bin", random); return dir / "random.bin"; }, nullptr},
-      {"truncated mp3", [&] { WriteFile(dir / "cut.mp3", ReadFile(mp3).substr(0, 400)); return dir / "cut.mp3"; },
+      {"empty",
+       [&] {
+         WriteFile(dir / "empty.mp3", "");
+         return dir / "empty.mp3";
+       },
        nullptr},
-      {"m4a without moov", [&] { WriteFile(dir / "cut.m4a", data.substr(0, 4000)); return dir / "cut.m4a"; },
+      {"random bytes",
+       [&] {
+         WriteFile(dir / "random.bin", random);
+         return dir / "random.bin";
+       },
+       nullptr},
+      {"truncated mp3",
+       [&] {
+         WriteFile(dir / "cut.mp3", ReadFile(mp3).substr(0, 400));
+         return dir / "cut.mp3";
+       },
+       nullptr},
+      {"m4a without moov",
+       [&] {
+         WriteFile(dir / "cut.m4a", data.substr(0, 4000));
+         return dir / "cut.m4a";
+       },
        "Invalid data found when processing input"},
-      {"directory", [&] { std::filesystem::create_directory(dir / "folder.wav"); return dir / "folder.wav"; },
+      {"directory",
+       [&] {
+         std::filesystem::create_directory(dir / "folder.wav");
+         return dir / "folder.wav";
+       },
        "Is a directory"},
       {"missing", [&] { return dir / "nothing here.wav"; }, "No such file or directory"},
       {"unreadable",
@@ -344,19 +366,55 @@ TEST(Probe, MetadataDisplayKeys) {
 TEST(Probe, FileInfoText) {
   TTempDir dir;
   std::string meta = dir / "chapters.txt";
-  WriteFile(meta,
-            ";FFMETADATA1\ntitle=Golden\n"
-            "[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=500\ntitle=Intro\n"
-            "[CHAPTER]\nTIMEBASE=1/1000\nSTART=500\nEND=1000\ntitle=Rest\n");
+  WriteFile(meta, ";FFMETADATA1\ntitle=Golden\n"
+                  "[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=500\ntitle=Intro\n"
+                  "[CHAPTER]\nTIMEBASE=1/1000\nSTART=500\nEND=1000\ntitle=Rest\n");
   const std::string mkv = dir / "golden.mkv", ts = dir / "golden.ts";
-  ASSERT_TRUE(MakeMedia({"-f", "lavfi", "-i", "testsrc=size=64x48:rate=25:duration=1", "-f", "lavfi", "-i",
-                         "sine=f=440:r=8000:d=1", "-i", meta, "-map", "0", "-map", "1", "-map_metadata", "2",
-                         "-map_chapters", "2", "-c:v", "mpeg4", "-g", "5", "-c:a", "pcm_s16le",
-                         "-metadata:s:a", "language=ger", "-fflags", "+bitexact", "-flags", "+bitexact", mkv}));
-  ASSERT_TRUE(MakeMedia({"-f", "lavfi", "-i", "sine=f=440:r=48000:d=1", "-f", "lavfi", "-i",
-                         "sine=f=880:r=48000:d=1", "-map", "0", "-map", "1", "-c:a", "mp2", "-b:a", "64k",
-                         "-program", "title=One:program_num=1:st=0", "-program", "title=Two:program_num=2:st=1",
-                         "-fflags", "+bitexact", "-flags", "+bitexact", "-f", "mpegts", ts}));
+  ASSERT_TRUE(MakeMedia({"-f",
+                         "lavfi",
+                         "-i",
+                         "testsrc=size=64x48:rate=25:duration=1",
+                         "-f",
+                         "lavfi",
+                         "-i",
+                         "sine=f=440:r=8000:d=1",
+                         "-i",
+                         meta,
+                         "-map",
+                         "0",
+                         "-map",
+                         "1",
+                         "-map_metadata",
+                         "2",
+                         "-map_chapters",
+                         "2",
+                         "-c:v",
+                         "mpeg4",
+                         "-g",
+                         "5",
+                         "-c:a",
+                         "pcm_s16le",
+                         "-metadata:s:a",
+                         "language=ger",
+                         "-fflags",
+                         "+bitexact",
+                         "-flags",
+                         "+bitexact",
+                         mkv}));
+  ASSERT_TRUE(MakeMedia({"-f",       "lavfi",
+                         "-i",       "sine=f=440:r=48000:d=1",
+                         "-f",       "lavfi",
+                         "-i",       "sine=f=880:r=48000:d=1",
+                         "-map",     "0",
+                         "-map",     "1",
+                         "-c:a",     "mp2",
+                         "-b:a",     "64k",
+                         "-program", "title=One:program_num=1:st=0",
+                         "-program", "title=Two:program_num=2:st=1",
+                         "-fflags",  "+bitexact",
+                         "-flags",   "+bitexact",
+                         "-f",       "mpegts",
+                         ts}));
   struct TCase {
     std::string File;
     int64_t Size;
@@ -381,7 +439,8 @@ TEST(Probe, FileInfoText) {
         "Chapter #1: start 0.50, end 1.00",
         "  Metadata:",
         "    title           : Rest",
-        "Stream #0, 1/1000: Video: mpeg4 (Simple Profile), yuv420p(tv, progressive), 64x48 [SAR 1:1 DAR 4:3], "
+        "Stream #0, 1/1000: Video: mpeg4 (Simple Profile), yuv420p(tv, progressive), 64x48 [SAR 1:1 DAR "
+        "4:3], "
         "25 fps, 25 tbr, 1k tbn, StartTime: 0.000000, Duration: N/A",
         "  Metadata:",
         "    ENCODER         : Lavc mpeg4",
@@ -393,23 +452,12 @@ TEST(Probe, FileInfoText) {
         "    DURATION        : 00:00:01.000000000"}},
       {ts,
        18988,
-       {"File Name: " + ts,
-        "Format Name: mpegts",
-        "Format Long Name: MPEG-TS (MPEG-2 Transport Stream)",
-        "File Size: 18.54 KB",
-        "Duration: 00:00:00.744",
-        "StartTime: 1.400000",
-        "Bit Rate: 204 kb/s",
-        "Program 1 FFmpeg@One",
-        "  Metadata:",
-        "    service_name    : One",
-        "    service_provider: FFmpeg",
+       {"File Name: " + ts, "Format Name: mpegts", "Format Long Name: MPEG-TS (MPEG-2 Transport Stream)",
+        "File Size: 18.54 KB", "Duration: 00:00:00.744", "StartTime: 1.400000", "Bit Rate: 204 kb/s",
+        "Program 1 FFmpeg@One", "  Metadata:", "    service_name    : One", "    service_provider: FFmpeg",
         "Stream #0[0x100], 1/90000: Audio: mp2 ([3][0][0][0] / 0x0003), 48000 Hz, mono, fltp, 64 kb/s, "
         "StartTime: 1.400000, Duration: 00:00:00.744",
-        "Program 2 FFmpeg@Two",
-        "  Metadata:",
-        "    service_name    : Two",
-        "    service_provider: FFmpeg",
+        "Program 2 FFmpeg@Two", "  Metadata:", "    service_name    : Two", "    service_provider: FFmpeg",
         "Stream #1[0x101], 1/90000: Audio: mp2 ([3][0][0][0] / 0x0003), 48000 Hz, mono, s16p, 64 kb/s, "
         "StartTime: 1.400000, Duration: 00:00:00.744"}},
   };

@@ -113,37 +113,48 @@ private:
       }
       char e = FText[FPos++];
       switch (e) {
-        case 'n': s += '\n'; break;
-        case 't': s += '\t'; break;
-        case 'r': s += '\r'; break;
-        case 'b': s += '\b'; break;
-        case 'f': s += '\f'; break;
-        case 'u': {
-          unsigned cp = std::stoul(FText.substr(FPos, 4), nullptr, 16);
-          FPos += 4;
-          if (cp >= 0xD800 && cp < 0xDC00 && FText.compare(FPos, 2, "\\u") == 0) {
-            unsigned lo = std::stoul(FText.substr(FPos + 2, 4), nullptr, 16);
-            FPos += 6;
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
-          }
-          if (cp < 0x80) {
-            s += static_cast<char>(cp);
-          } else if (cp < 0x800) {
-            s += static_cast<char>(0xC0 | (cp >> 6));
-            s += static_cast<char>(0x80 | (cp & 0x3F));
-          } else if (cp < 0x10000) {
-            s += static_cast<char>(0xE0 | (cp >> 12));
-            s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            s += static_cast<char>(0x80 | (cp & 0x3F));
-          } else {
-            s += static_cast<char>(0xF0 | (cp >> 18));
-            s += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            s += static_cast<char>(0x80 | (cp & 0x3F));
-          }
-          break;
+      case 'n':
+        s += '\n';
+        break;
+      case 't':
+        s += '\t';
+        break;
+      case 'r':
+        s += '\r';
+        break;
+      case 'b':
+        s += '\b';
+        break;
+      case 'f':
+        s += '\f';
+        break;
+      case 'u': {
+        unsigned cp = std::stoul(FText.substr(FPos, 4), nullptr, 16);
+        FPos += 4;
+        if (cp >= 0xD800 && cp < 0xDC00 && FText.compare(FPos, 2, "\\u") == 0) {
+          unsigned lo = std::stoul(FText.substr(FPos + 2, 4), nullptr, 16);
+          FPos += 6;
+          cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
         }
-        default: s += e;
+        if (cp < 0x80) {
+          s += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+          s += static_cast<char>(0xC0 | (cp >> 6));
+          s += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+          s += static_cast<char>(0xE0 | (cp >> 12));
+          s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+          s += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+          s += static_cast<char>(0xF0 | (cp >> 18));
+          s += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+          s += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+          s += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+        break;
+      }
+      default:
+        s += e;
       }
     }
     Expect('"');
@@ -188,11 +199,15 @@ private:
       return v;
     }
     size_t start = FPos;
-    while (FPos < FText.size() && std::string_view(",}] \t\r\n").find(FText[FPos]) == std::string_view::npos) ++FPos;
+    while (FPos < FText.size() && std::string_view(",}] \t\r\n").find(FText[FPos]) == std::string_view::npos)
+      ++FPos;
     v.Text = FText.substr(start, FPos - start);
-    if (v.Text == "true" || v.Text == "false") v.Kind = TJson::jBool;
-    else if (v.Text == "null") v.Kind = TJson::jNull;
-    else v.Kind = TJson::jNumber;
+    if (v.Text == "true" || v.Text == "false")
+      v.Kind = TJson::jBool;
+    else if (v.Text == "null")
+      v.Kind = TJson::jNull;
+    else
+      v.Kind = TJson::jNumber;
     if (v.Text.empty()) throw std::runtime_error("JSON: bad value");
     return v;
   }
@@ -209,7 +224,9 @@ int64_t MicroSecondsOf(const std::string& ASeconds) {
   return neg ? -v : v;
 }
 
-int LeadingNumber(const std::string& AText) { return std::atoi(AText.c_str()); }
+int LeadingNumber(const std::string& AText) {
+  return std::atoi(AText.c_str());
+}
 
 std::string DecoderDisplayName(const std::string& ACodecId) {
   const AVCodecDescriptor* desc = FF.avcodec_descriptor_get_by_name(ACodecId.c_str());
@@ -219,17 +236,19 @@ std::string DecoderDisplayName(const std::string& ACodecId) {
   return fmt::sprintf("%s(%s)", dec->name, dec->long_name);
 }
 
-std::string RateOf(AVRational ARate) { return fmt::sprintf("%d/%d", ARate.num, ARate.den); }
+std::string RateOf(AVRational ARate) {
+  return fmt::sprintf("%d/%d", ARate.num, ARate.den);
+}
 
 struct TTagsExpected {
-  const char* Title;  // the fixture's title; null when it has no tags
-  bool OnStream;      // ffprobe shows them on the first stream (Ogg)
+  const char* Title; // the fixture's title; null when it has no tags
+  bool OnStream;     // ffprobe shows them on the first stream (Ogg)
 };
 
 struct TCase {
   const char* Name;
   const char* File;
-  std::vector<std::string> Args;  // ffmpeg arguments before the output file
+  std::vector<std::string> Args; // ffmpeg arguments before the output file
   TTagsExpected Tags;
 };
 
@@ -246,50 +265,72 @@ const std::vector<std::string> cTags = {"-metadata", "title=Probe Title", "-meta
                                         "-metadata", "album=Probe Album", "-metadata", "date=2009-05-06",
                                         "-metadata", "track=3/12"};
 
-}  // namespace
+} // namespace
 
 TEST(ProbeConformance, MatchesFFprobe) {
   setenv("TZ", "UTC", 1);
   tzset();
   TTempDir dir;
   const std::string chapters = dir / "chapters.txt";
-  WriteFile(chapters,
-            ";FFMETADATA1\ntitle=With Chapters\n"
-            "[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=400\ntitle=First\n"
-            "[CHAPTER]\nTIMEBASE=1/1000\nSTART=400\nEND=1250\ntitle=Second\n");
-  const std::vector<std::string> video = {"-f", "lavfi", "-i", "testsrc=size=96x64:rate=30000/1001:duration=1"};
+  WriteFile(chapters, ";FFMETADATA1\ntitle=With Chapters\n"
+                      "[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=400\ntitle=First\n"
+                      "[CHAPTER]\nTIMEBASE=1/1000\nSTART=400\nEND=1250\ntitle=Second\n");
+  const std::vector<std::string> video = {"-f", "lavfi", "-i",
+                                          "testsrc=size=96x64:rate=30000/1001:duration=1"};
 
   const TCase cases[] = {
-      {"wav s16", "s16.wav", Sine("22050") + std::vector<std::string>{"-ac", "2", "-c:a", "pcm_s16le"} + cTags,
+      {"wav s16",
+       "s16.wav",
+       Sine("22050") + std::vector<std::string>{"-ac", "2", "-c:a", "pcm_s16le"} + cTags,
        {"Probe Title", false}},
-      {"wav float", "float.wav", Sine("44100") + std::vector<std::string>{"-c:a", "pcm_f32le"}, {nullptr, false}},
-      {"mp3 id3", "tags.mp3", Sine("44100") + std::vector<std::string>{"-c:a", "libmp3lame", "-b:a", "64k"} + cTags,
+      {"wav float",
+       "float.wav",
+       Sine("44100") + std::vector<std::string>{"-c:a", "pcm_f32le"},
+       {nullptr, false}},
+      {"mp3 id3",
+       "tags.mp3",
+       Sine("44100") + std::vector<std::string>{"-c:a", "libmp3lame", "-b:a", "64k"} + cTags,
        {"Probe Title", false}},
-      {"aac m4a", "tags.m4a",
+      {"aac m4a",
+       "tags.m4a",
        Sine("48000") +
-           std::vector<std::string>{"-c:a", "aac", "-b:a", "48k", "-metadata", "creation_time=2010-05-06T12:00:00Z"} +
+           std::vector<std::string>{"-c:a", "aac", "-b:a", "48k", "-metadata",
+                                    "creation_time=2010-05-06T12:00:00Z"} +
            cTags,
        {"Probe Title", false}},
-      {"flac", "tags.flac", Sine("44100") + std::vector<std::string>{"-c:a", "flac"} + cTags, {"Probe Title", false}},
-      {"ogg vorbis", "tags.ogg", Sine("44100") + std::vector<std::string>{"-c:a", "libvorbis"} + cTags,
+      {"flac",
+       "tags.flac",
+       Sine("44100") + std::vector<std::string>{"-c:a", "flac"} + cTags,
+       {"Probe Title", false}},
+      {"ogg vorbis",
+       "tags.ogg",
+       Sine("44100") + std::vector<std::string>{"-c:a", "libvorbis"} + cTags,
        {"Probe Title", true}},
-      {"opus mka", "opus.mka", Sine("48000") + std::vector<std::string>{"-c:a", "libopus", "-b:a", "32k"},
+      {"opus mka",
+       "opus.mka",
+       Sine("48000") + std::vector<std::string>{"-c:a", "libopus", "-b:a", "32k"},
        {nullptr, false}},
-      {"mkv chapters", "chapters.mkv",
+      {"mkv chapters",
+       "chapters.mkv",
        Sine("8000", "1.25") + std::vector<std::string>{"-i", chapters, "-map", "0", "-map_metadata", "1",
-                                                       "-map_chapters", "1", "-c:a", "flac",
-                                                       "-metadata:s:a", "language=eng"},
+                                                       "-map_chapters", "1", "-c:a", "flac", "-metadata:s:a",
+                                                       "language=eng"},
        {"With Chapters", false}},
-      {"mp4 video", "video.mp4",
-       video + Sine("44100") + std::vector<std::string>{"-c:v", "mpeg4", "-c:a", "aac", "-metadata", "title=Clip"},
+      {"mp4 video",
+       "video.mp4",
+       video + Sine("44100") +
+           std::vector<std::string>{"-c:v", "mpeg4", "-c:a", "aac", "-metadata", "title=Clip"},
        {"Clip", false}},
-      {"mpegts programs", "programs.ts",
+      {"mpegts programs",
+       "programs.ts",
        Sine("48000") + Sine("44100") +
            std::vector<std::string>{"-map", "0", "-map", "1", "-c:a", "mp2", "-program",
-                                    "title=First:program_num=1:st=0", "-program", "title=Second:program_num=7:st=1",
-                                    "-f", "mpegts"},
+                                    "title=First:program_num=1:st=0", "-program",
+                                    "title=Second:program_num=7:st=1", "-f", "mpegts"},
        {nullptr, false}},
-      {"non-ascii name", "тест ü – name.wav", Sine("8000") + std::vector<std::string>{"-c:a", "pcm_u8"} + cTags,
+      {"non-ascii name",
+       "тест ü – name.wav",
+       Sine("8000") + std::vector<std::string>{"-c:a", "pcm_u8"} + cTags,
        {"Probe Title", false}},
   };
 
@@ -297,8 +338,7 @@ TEST(ProbeConformance, MatchesFFprobe) {
     SCOPED_TRACE(c.Name);
     const std::string file = dir / c.File;
     ASSERT_TRUE(MakeMedia(c.Args + std::vector<std::string>{file}));
-    const TJson oracle =
-        TJsonParser(ProbeJSON(file, {"-show_chapters", "-show_programs"})).Parse();
+    const TJson oracle = TJsonParser(ProbeJSON(file, {"-show_chapters", "-show_programs"})).Parse();
     const TJson& format = oracle["format"];
     const TJson& streams = oracle["streams"];
 
@@ -336,8 +376,10 @@ TEST(ProbeConformance, MatchesFFprobe) {
       EXPECT_EQ(fi.TimeStamp, 0);
     } else {
       struct tm tm {};
-      ASSERT_EQ(sscanf(created.c_str(), "%d-%d-%dT%d:%d:%d", &tm.tm_year, &tm.tm_mon, &tm.tm_mday, &tm.tm_hour,
-                       &tm.tm_min, &tm.tm_sec), 6) << created;
+      ASSERT_EQ(sscanf(created.c_str(), "%d-%d-%dT%d:%d:%d", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
+                       &tm.tm_hour, &tm.tm_min, &tm.tm_sec),
+                6)
+          << created;
       tm.tm_year -= 1900;
       tm.tm_mon -= 1;
       EXPECT_EQ(fi.TimeStamp, static_cast<int64_t>(timegm(&tm)));
@@ -360,7 +402,8 @@ TEST(ProbeConformance, MatchesFFprobe) {
       EXPECT_EQ(d.IsAudioStream(idx), type == "audio");
       EXPECT_EQ(d.IsVideoStream(idx), type == "video");
       EXPECT_EQ(d.IsSubtitleStream(idx), type == "subtitle");
-      const std::string language = st["tags"].FindNoCase("language") ? st["tags"].FindNoCase("language")->Text : "";
+      const std::string language =
+          st["tags"].FindNoCase("language") ? st["tags"].FindNoCase("language")->Text : "";
       const int64_t startScaled = st.Has("start_time") ? MicroSecondsOf(st.Str("start_time")) : -1;
       const int64_t durationScaled = st.Has("duration") ? MicroSecondsOf(st.Str("duration")) : -1;
       const int64_t startRaw = st.Has("start_pts") ? st.Int("start_pts") : AV_NOPTS_VALUE;
@@ -402,7 +445,8 @@ TEST(ProbeConformance, MatchesFFprobe) {
         EXPECT_NEAR(v.DurationScaled, durationScaled, 1);
         if (st.Has("display_aspect_ratio") && st.Str("sample_aspect_ratio") != "0:1") {
           const std::string dar = st.Str("display_aspect_ratio");
-          const double expected = std::stod(dar.substr(0, dar.find(':'))) / std::stod(dar.substr(dar.find(':') + 1));
+          const double expected =
+              std::stod(dar.substr(0, dar.find(':'))) / std::stod(dar.substr(dar.find(':') + 1));
           EXPECT_NEAR(v.AspectRatio, expected, 1e-3);
         }
       }
@@ -414,9 +458,9 @@ TEST(ProbeConformance, MatchesFFprobe) {
     const TJson& chapterList = oracle["chapters"];
     for (size_t i = 0; i < chapterList.Items.size(); ++i) {
       const TJson& ch = chapterList.Items[i];
-      std::string line = fmt::sprintf("Chapter #%d: start %.2f, end %.2f\r\n  Metadata:\r\n    title           : %s\r\n",
-                                      i, std::stod(ch.Str("start_time")), std::stod(ch.Str("end_time")),
-                                      ch["tags"].Str("title"));
+      std::string line = fmt::sprintf(
+          "Chapter #%d: start %.2f, end %.2f\r\n  Metadata:\r\n    title           : %s\r\n", i,
+          std::stod(ch.Str("start_time")), std::stod(ch.Str("end_time")), ch["tags"].Str("title"));
       EXPECT_NE(text.find(line), std::string::npos) << line << text;
     }
     for (auto& p : oracle["programs"].Items) {

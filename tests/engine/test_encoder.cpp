@@ -242,7 +242,7 @@ class EncoderThreads : public Encoder, public ::testing::WithParamInterface<int>
 
 TEST_P(EncoderThreads, AtMostNAtOnceAndTheFinalNoticeLast) {
   const int n = GetParam();
-  Notices.Delay = 15ms;  // slow handlers while jobs end close together
+  Notices.Delay = 15ms; // slow handlers while jobs end close together
   Notices.Attach(Enc);
   std::atomic<int> progressOffMain{0};
   std::atomic<int> progress{0};
@@ -261,7 +261,7 @@ TEST_P(EncoderThreads, AtMostNAtOnceAndTheFinalNoticeLast) {
   ExpectOneNoticeEachThenFinal(5);
   for (auto& x : Notices.Copy()) EXPECT_NE(x.Thread, std::this_thread::get_id());
   EXPECT_GT(progress, 0);
-  EXPECT_EQ(progressOffMain, 0);  // progress is delivered on the main thread
+  EXPECT_EQ(progressOffMain, 0); // progress is delivered on the main thread
 }
 
 INSTANTIATE_TEST_SUITE_P(Counts, EncoderThreads, ::testing::Values(1, 2, 5));
@@ -269,7 +269,7 @@ INSTANTIATE_TEST_SUITE_P(Counts, EncoderThreads, ::testing::Values(1, 2, 5));
 TEST_F(Encoder, RefusedAndFailingTasksStillGetTheirNoticeAndTheRunEnds) {
   Notices.Attach(Enc);
   AddTasks({"a"});
-  AddTasks({"no-output"}, false);  // refused at its start
+  AddTasks({"no-output"}, false); // refused at its start
   AddTasks({"fail-c", "d"});
   Enc.Start(2);
   ASSERT_TRUE(WaitFinal());
@@ -298,7 +298,7 @@ TEST_F(Encoder, StopDuringARunEndsEveryTaskWithItsNotice) {
   Enc.Stop(false);
   ASSERT_TRUE(WaitFinal());
   ExpectOneNoticeEachThenFinal(3);
-  EXPECT_EQ(Enc.Script.Started, 1);  // tasks 1 and 2 never ran
+  EXPECT_EQ(Enc.Script.Started, 1); // tasks 1 and 2 never ran
   for (auto& x : Notices.Copy())
     if (x.Info.TaskIndex >= 0) {
       EXPECT_FALSE(x.Info.Finished) << x.Info.TaskIndex;
@@ -316,7 +316,7 @@ TEST_F(Encoder, PauseHoldsTheJobsAndStopEndsThePausedRun) {
   Dispatcher.ProcessFor(50ms);
   int steps = Enc.Script.Steps_done;
   Dispatcher.ProcessFor(100ms);
-  EXPECT_EQ(Enc.Script.Steps_done, steps);  // nothing moves while paused
+  EXPECT_EQ(Enc.Script.Steps_done, steps); // nothing moves while paused
   Enc.Resume();
   EXPECT_FALSE(Enc.Paused());
   ASSERT_TRUE(Dispatcher.ProcessUntil([&] { return Enc.Script.Steps_done.load() > steps; }, 10s));
@@ -377,7 +377,7 @@ TEST_F(Encoder, LimitsIntervalsAndRecordsFilledInPlace) {
   InitInputOptions(in);
   int t = Enc.AddTask("first", &in);
   ASSERT_EQ(t, 0);
-  EXPECT_EQ(in.FileName, "first");  // the caller's own record
+  EXPECT_EQ(in.FileName, "first"); // the caller's own record
   EXPECT_TRUE(Enc.AddInputFile(t, "second"));
   EXPECT_FALSE(Enc.AddInputFile(t, "third"));
   EXPECT_EQ(Enc.LastErrMsg(), "max input files 2 reached");
@@ -427,8 +427,7 @@ TEST_P(EncoderMapping, OutputRecordFieldBecomesOptionState) {
 }
 
 const TMapCase MapCases[] = {
-    {"Defaults",
-     [](TOutputOptions&) {},
+    {"Defaults", [](TOutputOptions&) {},
      [](const TSnapshot& s) {
        EXPECT_FALSE(s.AudioCodec);
        EXPECT_EQ(s.Volume, 256);
@@ -505,12 +504,10 @@ const TMapCase MapCases[] = {
        EXPECT_TRUE(s.VideoOff);
        EXPECT_TRUE(s.SubtitleOff);
        EXPECT_TRUE(s.CopyTs);
-       EXPECT_TRUE(s.AudioOff);  // DisableAudio false does not clear the text's "an"
+       EXPECT_TRUE(s.AudioOff); // DisableAudio false does not clear the text's "an"
      }},
     {"RecordOverridesSyncAndLanguageLines",
-     [](TOutputOptions& o) {
-       o.ExtOptions = "async=5\nvsync=2\nisync=1\nalang=fra\nvlang=deu\nslang=ita";
-     },
+     [](TOutputOptions& o) { o.ExtOptions = "async=5\nvsync=2\nisync=1\nalang=fra\nvlang=deu\nslang=ita"; },
      [](const TSnapshot& s) {
        EXPECT_EQ(s.AudioSync, 0);
        EXPECT_EQ(s.VideoSync, -1);
@@ -546,11 +543,11 @@ const TMapCase MapCases[] = {
      },
      [](const TSnapshot& s) {
        using P = std::pair<std::string, std::string>;
-       std::vector<P> want{{"year", "1999"}, {"track", "7"}, {"title", "T"}, {"author", "A"}, {"genre", "Jazz"}};
+       std::vector<P> want{
+           {"year", "1999"}, {"track", "7"}, {"title", "T"}, {"author", "A"}, {"genre", "Jazz"}};
        EXPECT_EQ(s.Metadata, want);
      }},
-    {"TimeStampNowAndGiven",
-     [](TOutputOptions& o) { o.Info.TimeStamp = 0; },
+    {"TimeStampNowAndGiven", [](TOutputOptions& o) { o.Info.TimeStamp = 0; },
      [](const TSnapshot& s) { EXPECT_NEAR(double(s.TimeStamp), double(std::time(nullptr)), 5.0); }},
     {"JoinFlag", [](TOutputOptions& o) { o.Join = true; }, [](const TSnapshot& s) { EXPECT_TRUE(s.Join); }},
 };
@@ -562,7 +559,8 @@ TEST_F(Encoder, VolumeAndTextForms) {
   TSnapshot snap;
   Enc.Snap = &snap;
   // The text forms: known names set record fields, the rest are option lines.
-  TOutputOptions r = OutputOptionsFromText("join=1\nTimeLength=abc\nTIMESTART=5\nVideoHookBitsPixel=x\nab=64000");
+  TOutputOptions r =
+      OutputOptionsFromText("join=1\nTimeLength=abc\nTIMESTART=5\nVideoHookBitsPixel=x\nab=64000");
   EXPECT_TRUE(r.Join);
   EXPECT_EQ(r.TimeLength, TimeNotSet);
   EXPECT_EQ(r.TimeStart, 5);
@@ -597,4 +595,4 @@ TEST(EncoderTime, LocalTimeStampsConvertWithTheZoneRules) {
   EXPECT_EQ(StreamTimeStampToUnix(ts), int64_t(mktime(&fields)));
 }
 
-}  // namespace
+} // namespace

@@ -12,9 +12,10 @@ namespace encodertest {
 
 // ffprobe's value of one entry (e.g. "stream=codec_name") of the first audio
 // stream, or of the format ("format=format_name"); empty when absent.
-inline std::string ProbeValue(const std::string& AFile, const std::string& AEntry, const std::string& AStreams = "a:0") {
-  auto r = testsupport::RunProgram({"ffprobe", "-v", "error", "-select_streams", AStreams, "-show_entries", AEntry,
-                                    "-of", "default=nw=1:nk=1", AFile});
+inline std::string ProbeValue(const std::string& AFile, const std::string& AEntry,
+                              const std::string& AStreams = "a:0") {
+  auto r = testsupport::RunProgram({"ffprobe", "-v", "error", "-select_streams", AStreams, "-show_entries",
+                                    AEntry, "-of", "default=nw=1:nk=1", AFile});
   std::string v = r.Out;
   while (!v.empty() && (v.back() == '\n' || v.back() == '\r')) v.pop_back();
   return r.ExitCode == 0 ? v : std::string();
@@ -22,8 +23,8 @@ inline std::string ProbeValue(const std::string& AFile, const std::string& AEntr
 
 // Number of audio streams of a file.
 inline int AudioStreams(const std::string& AFile) {
-  auto r = testsupport::RunProgram(
-      {"ffprobe", "-v", "error", "-select_streams", "a", "-show_entries", "stream=index", "-of", "csv=p=0", AFile});
+  auto r = testsupport::RunProgram({"ffprobe", "-v", "error", "-select_streams", "a", "-show_entries",
+                                    "stream=index", "-of", "csv=p=0", AFile});
   int n = 0;
   std::istringstream in(r.Out);
   for (std::string l; std::getline(in, l);)
@@ -50,11 +51,11 @@ inline double DecodedDuration(const std::string& AFile) {
 
 // Peak level in dB (volumedetect); 1 when it cannot be read.
 inline double MaxVolume(const std::string& AFile) {
-  auto r = testsupport::RunProgram({"ffmpeg", "-hide_banner", "-nostats", "-i", AFile, "-af", "volumedetect", "-f",
-                                    "null", "-"});
+  auto r = testsupport::RunProgram(
+      {"ffmpeg", "-hide_banner", "-nostats", "-i", AFile, "-af", "volumedetect", "-f", "null", "-"});
   auto p = r.Err.find("max_volume:");
   if (p == std::string::npos) return 1;
   return std::atof(r.Err.c_str() + p + 11);
 }
 
-}  // namespace encodertest
+} // namespace encodertest

@@ -29,15 +29,15 @@ protected:
     Logger().SetLogLevel(llQuiet);
     GDir = new TTempDir();
     // A quiet sine (peak 0.25, -12 dBFS) and a second, shorter one.
-    ASSERT_TRUE(MakeMedia({"-f", "lavfi", "-i", "sine=frequency=440:duration=0.5", "-ac", "2", "-c:a", "pcm_s16le",
-                           (*GDir) / "a.wav"}));
-    ASSERT_TRUE(MakeMedia({"-f", "lavfi", "-i", "sine=frequency=660:duration=0.3", "-ac", "2", "-c:a", "pcm_s16le",
-                           (*GDir) / "b.wav"}));
+    ASSERT_TRUE(MakeMedia({"-f", "lavfi", "-i", "sine=frequency=440:duration=0.5", "-ac", "2", "-c:a",
+                           "pcm_s16le", (*GDir) / "a.wav"}));
+    ASSERT_TRUE(MakeMedia({"-f", "lavfi", "-i", "sine=frequency=660:duration=0.3", "-ac", "2", "-c:a",
+                           "pcm_s16le", (*GDir) / "b.wav"}));
     // Two audio streams each.
     for (auto [name, d] : {std::pair{"c.mkv", "0.5"}, std::pair{"d.mkv", "0.3"}})
-      ASSERT_TRUE(MakeMedia({"-f", "lavfi", "-i", std::string("sine=frequency=440:duration=") + d, "-f", "lavfi", "-i",
-                             std::string("sine=frequency=880:duration=") + d, "-map", "0", "-map", "1", "-c:a",
-                             "pcm_s16le", (*GDir) / name}));
+      ASSERT_TRUE(MakeMedia({"-f", "lavfi", "-i", std::string("sine=frequency=440:duration=") + d, "-f",
+                             "lavfi", "-i", std::string("sine=frequency=880:duration=") + d, "-map", "0",
+                             "-map", "1", "-c:a", "pcm_s16le", (*GDir) / name}));
   }
   static void TearDownTestSuite() {
     delete GDir;
@@ -110,7 +110,7 @@ TEST_F(EncoderReal, AFailingTaskReportsItsErrorAndTheOthersConvert) {
   for (int i = 0; i < 3; ++i) ASSERT_EQ(Enc.AddTask(In("a.wav")), i);
   TOutputOptions ok;
   ok.AudioCodec = "flac";
-  TOutputOptions copyWithVolume;  // a volume cannot apply to a stream copy
+  TOutputOptions copyWithVolume; // a volume cannot apply to a stream copy
   copyWithVolume.AudioCodec = "copy";
   copyWithVolume.AudioVolume = 128;
   ASSERT_TRUE(Enc.SetOutputFile(0, Out / "0.flac", &ok));
@@ -136,7 +136,8 @@ TEST_F(EncoderReal, OutputTextWithJoinAndNewStreams) {
   ASSERT_EQ(Enc.AddTask(In("c.mkv")), 0);
   ASSERT_TRUE(Enc.AddInputFile(0, In("d.mkv")));
   std::string out = Out / "joined.mkv";
-  ASSERT_TRUE(Enc.SetOutputFile(0, out, "Join=1<CRLF>acodec=mp2<CRLF>newaudio=<CRLF>acodec=aac")) << Enc.LastErrMsg();
+  ASSERT_TRUE(Enc.SetOutputFile(0, out, "Join=1<CRLF>acodec=mp2<CRLF>newaudio=<CRLF>acodec=aac"))
+      << Enc.LastErrMsg();
   Attach();
   Run(0);
   ASSERT_EQ(Notices.size(), 2u);
@@ -144,7 +145,7 @@ TEST_F(EncoderReal, OutputTextWithJoinAndNewStreams) {
   EXPECT_EQ(AudioStreams(out), 2);
   EXPECT_EQ(ProbeValue(out, "stream=codec_name", "a:0"), "mp2");
   EXPECT_EQ(ProbeValue(out, "stream=codec_name", "a:1"), "mp2");
-  EXPECT_NEAR(DecodedDuration(out), 0.8, 0.06);  // the inputs one after another
+  EXPECT_NEAR(DecodedDuration(out), 0.8, 0.06); // the inputs one after another
 }
 
 TEST_F(EncoderReal, AudioVolumeScalesThePeak) {
@@ -152,7 +153,7 @@ TEST_F(EncoderReal, AudioVolumeScalesThePeak) {
   // comes out relative to the input's peak (5000 % clips at full scale).
   struct TCase {
     int Percent, Volume;
-    double Gain;  // dB
+    double Gain; // dB
   };
   const TCase cases[] = {{1, 3, 20 * std::log10(3 / 256.0)},
                          {50, 128, -6.02},
@@ -178,4 +179,4 @@ TEST_F(EncoderReal, AudioVolumeScalesThePeak) {
         << c.Percent << " %";
 }
 
-}  // namespace
+} // namespace

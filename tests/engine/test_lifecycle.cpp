@@ -26,7 +26,7 @@ TTranscodeStep PacketLoop(int APackets, std::atomic<int>* ADone = nullptr) {
   };
 }
 
-}  // namespace
+} // namespace
 
 TEST(JobLifecycle, MaxFilesMustBeWithinOneTo512) {
   for (int n : {-1, 0, 513}) EXPECT_THROW(TTestJob job(n), std::out_of_range) << n;
@@ -67,7 +67,7 @@ TEST(JobLifecycle, RunsToTheEndOnTheCallingThreadOrOnItsWorker) {
       }
       EXPECT_EQ(progress.load(), 5);
       EXPECT_TRUE(job.Finished());
-      EXPECT_TRUE(notices.FinishedSeen);  // already set when the notice fires
+      EXPECT_TRUE(notices.FinishedSeen); // already set when the notice fires
       EXPECT_FALSE(job.Converting());
       EXPECT_FALSE(job.FatalException());
 
@@ -108,7 +108,7 @@ TEST(JobLifecycle, StartWithoutFilesIsRefusedWithOneNotice) {
     int Inputs, Outputs;
     const char* Message;
   } cases[] = {
-      {0, 0, "At least one output file must be specified"},  // outputs are checked first
+      {0, 0, "At least one output file must be specified"}, // outputs are checked first
       {1, 0, "At least one output file must be specified"},
       {0, 1, "At least one input file must be specified"},
   };
@@ -153,7 +153,7 @@ TEST(JobLifecycle, PauseHoldsTheLoopAndStopEndsAPausedJob) {
 
     job.Pause();
     EXPECT_TRUE(job.Paused());
-    std::this_thread::sleep_for(30ms);  // the packet under way completes
+    std::this_thread::sleep_for(30ms); // the packet under way completes
     int held = packets;
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(packets.load(), held);
@@ -181,7 +181,7 @@ TEST(JobLifecycle, PauseDoesNotApplyToASynchronousRun) {
   job.SetFileCounts(1, 1);
   int packets = 0;
   job.TranscodeStep = [&](TCustomFFmpeg& AJob) {
-    AJob.Pause();  // would hold the only thread for good
+    AJob.Pause(); // would hold the only thread for good
     while (AJob.CheckPauseAndStop() && packets < 3) ++packets;
   };
   TWatchdog dog("pause inside a synchronous run");
@@ -236,7 +236,7 @@ TEST(JobLifecycle, StopFromInsideTheJobsOwnEventDoesNotWait) {
       job.StartConvert(threaded);
       ASSERT_TRUE(WaitUntil([&] { return job.Terminated(); }));
       EXPECT_TRUE(stopReturned);
-      EXPECT_EQ(progress.load(), 3);  // the loop saw the stop at its next check
+      EXPECT_EQ(progress.load(), 3); // the loop saw the stop at its next check
       EXPECT_FALSE(job.Finished());
     }
     EXPECT_EQ(notices.Count.load(), 1);
@@ -300,7 +300,7 @@ TEST(JobLifecycle, StopFromAnEventRunOnTheMainThreadDoesNotWait) {
     job.OnProgress = [&](TCustomFFmpeg* ASender, const TJobProgress&) {
       RunInMainThread([&] {
         TCustomFFmpeg::TJobEventScope scope(*ASender);
-        if (++onMain == 2) ASender->Stop(true);  // e.g. a cancel button handled there
+        if (++onMain == 2) ASender->Stop(true); // e.g. a cancel button handled there
       });
     };
     TWatchdog dog("Stop(true) inside an event moved to the main thread");
@@ -364,7 +364,7 @@ TEST(JobLifecycle, AJobThatNeverRanGetsItsNoticeFromStopOrTerminate) {
     notices.Attach(job);
     job.StopOrTerminate(true);
     EXPECT_EQ(notices.Count.load(), 1);
-    EXPECT_NE(notices.ThreadID.load(), CurrentThreadID());  // on the job's termination thread
+    EXPECT_NE(notices.ThreadID.load(), CurrentThreadID()); // on the job's termination thread
     EXPECT_TRUE(job.Terminated());
     EXPECT_FALSE(job.Converting());
     EXPECT_FALSE(job.Finished());

@@ -29,7 +29,8 @@ public:
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     a.sin_port = 0;
-    if (FListen < 0 || bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(FListen, 8) != 0)
+    if (FListen < 0 || bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        listen(FListen, 8) != 0)
       throw std::runtime_error("cannot listen on 127.0.0.1");
     socklen_t len = sizeof a;
     getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len);
@@ -37,7 +38,7 @@ public:
     FThread = std::thread([this] {
       for (;;) {
         int c = accept(FListen, nullptr, nullptr);
-        if (c < 0) return;  // the listening socket was shut down
+        if (c < 0) return; // the listening socket was shut down
         std::lock_guard lock(FLock);
         FAccepted.push_back(c);
       }
@@ -68,7 +69,7 @@ protected:
   static void SetUpTestSuite() { ASSERT_TRUE(FFLoader().Load(EncoderLibraries)) << FFLoader().LastErrMsg(); }
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(JobIO, ReadTimeoutBreaksOffABlockingOpen) {
   TSilentPeer peer;
@@ -100,7 +101,7 @@ TEST_F(JobIO, StopFromAnotherThreadCancelsABlockingOpenWithoutTimeout) {
   auto start = std::chrono::steady_clock::now();
   std::thread stopper([&] {
     std::this_thread::sleep_for(800ms);
-    job.Stop(true);  // no run under way: returns at once
+    job.Stop(true); // no run under way: returns at once
   });
   TWatchdog dog("open with ReadTimeout 0");
   int ret = job.OpenInputWithTimeout(&ctx, peer.URL());
@@ -108,7 +109,7 @@ TEST_F(JobIO, StopFromAnotherThreadCancelsABlockingOpenWithoutTimeout) {
   stopper.join();
   EXPECT_EQ(ret, AVERROR_EXIT);
   EXPECT_EQ(ctx, nullptr);
-  EXPECT_GE(ms, 780);  // not timed out before the stop
+  EXPECT_GE(ms, 780); // not timed out before the stop
   EXPECT_LT(ms, 3000);
   EXPECT_EQ(log.CountOf(llInfo, CanceledText), 1);
   EXPECT_EQ(log.CountOf(llInfo, TimeoutText), 0);
@@ -188,8 +189,8 @@ TEST_F(JobIO, OpenedCodecsAreClosedAfterAFailedRun) {
     EXPECT_EQ(job.FatalMessage(), "Error while opening encoder for output stream #0.0");
   }
   ASSERT_NE(encoder, nullptr);
-  EXPECT_EQ(encoder->codec, nullptr);     // closed
-  EXPECT_EQ(encoder->stats_in, nullptr);  // statistics buffer freed first
+  EXPECT_EQ(encoder->codec, nullptr);    // closed
+  EXPECT_EQ(encoder->stats_in, nullptr); // statistics buffer freed first
   FF.avcodec_free_context(&encoder);
   EXPECT_EQ(notices.Count.load(), 1);
 }

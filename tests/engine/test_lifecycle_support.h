@@ -122,4 +122,4 @@ inline double MillisecondsSince(std::chrono::steady_clock::time_point AStart) {
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - AStart).count();
 }
 
-}  // namespace lifecycle
+} // namespace lifecycle

@@ -88,11 +88,16 @@ using TCheck = std::function<bool(const TFFmpegOptions&, const TFakeHost&)>;
 struct TOptionCase {
   const char* Name;
   const char* Value;
-  TCheck Check;       // for an accepted value
-  const char* Error;  // for a refused value: the exact text
+  TCheck Check;      // for an accepted value
+  const char* Error; // for a refused value: the exact text
 };
 
-#define STATE(expr) [](const TFFmpegOptions& o, const TFakeHost& h) { (void)o; (void)h; return (expr); }
+#define STATE(expr)                                                                                          \
+  [](const TFFmpegOptions& o, const TFakeHost& h) {                                                          \
+    (void)o;                                                                                                 \
+    (void)h;                                                                                                 \
+    return (expr);                                                                                           \
+  }
 
 const std::string Matrix64 = [] {
   std::string s;
@@ -180,8 +185,9 @@ TEST_F(Options, VocabularyTable) {
       {"f", "wav", STATE(o.Flast_asked_format == "wav"), nullptr},
       {"f", "", STATE(o.Flast_asked_format.empty()), nullptr},
       {"map", "0:1",
-       STATE(o.Fnb_stream_maps() == 1 && o.Fstream_maps[0].file_index == 0 && o.Fstream_maps[0].stream_index == 1 &&
-             o.Fstream_maps[0].sync_file_index == 0 && o.Fstream_maps[0].sync_stream_index == 1),
+       STATE(o.Fnb_stream_maps() == 1 && o.Fstream_maps[0].file_index == 0 &&
+             o.Fstream_maps[0].stream_index == 1 && o.Fstream_maps[0].sync_file_index == 0 &&
+             o.Fstream_maps[0].sync_stream_index == 1),
        nullptr},
       {"map", "0.1:1.0",
        STATE(o.Fstream_maps[0].file_index == 0 && o.Fstream_maps[0].stream_index == 1 &&
@@ -198,7 +204,8 @@ TEST_F(Options, VocabularyTable) {
              o.Fmeta_data_maps[0][1].index == 2 && o.Fmetadata_chapters_autocopy == 0),
        nullptr},
       {"map_meta_data", "0,x:1", nullptr, "Invalid metadata type x."},
-      {"map_chapters", "1:0", STATE(o.Fchapter_maps[0].out_file == 1 && o.Fchapter_maps[0].in_file == 0), nullptr},
+      {"map_chapters", "1:0", STATE(o.Fchapter_maps[0].out_file == 1 && o.Fchapter_maps[0].in_file == 0),
+       nullptr},
       {"metadata", "title=a=b", STATE(o.Fmetadata.size() == 1 && o.Fmetadata[0].second == "a=b"), nullptr},
       {"metadata", "title", nullptr, "Missing ="},
       {"metadata", "=x", nullptr, "wrong parameter of metadata"},
@@ -229,13 +236,14 @@ TEST_F(Options, VocabularyTable) {
       {"vcodec", "mpeg2video", STATE(o.Fvideo_codec_name == "mpeg2video"), nullptr},
       {"scodec", "copy", STATE(o.Fsubtitle_stream_copy == 1), nullptr},
       {"vstats", "1",
-       STATE(o.Fvstats_filename.find("/vstats_") != std::string::npos &&
-             o.Fvstats_filename.size() > 10 && o.Fvstats_filename.ends_with(".log")),
+       STATE(o.Fvstats_filename.find("/vstats_") != std::string::npos && o.Fvstats_filename.size() > 10 &&
+             o.Fvstats_filename.ends_with(".log")),
        nullptr},
       {"vstats", "0", STATE(o.Fvstats_filename.empty()), nullptr},
-      {"vhook", "/x/hook.so -a  b", STATE(o.Fusing_vhook && (h.Hooks[0] == std::vector<std::string>{"/x/hook.so", "-a", "b"})),
+      {"vhook", "/x/hook.so -a  b",
+       STATE(o.Fusing_vhook && (h.Hooks[0] == std::vector<std::string>{"/x/hook.so", "-a", "b"})), nullptr},
+      {"vhook", "/x/hook.so|a b|c", STATE((h.Hooks[0] == std::vector<std::string>{"/x/hook.so", "a b", "c"})),
        nullptr},
-      {"vhook", "/x/hook.so|a b|c", STATE((h.Hooks[0] == std::vector<std::string>{"/x/hook.so", "a b", "c"})), nullptr},
       {"intra_matrix", Matrix64.c_str(),
        STATE(o.Fintra_matrix && (*o.Fintra_matrix)[0] == 1 && (*o.Fintra_matrix)[63] == 64), nullptr},
       {"vtag", "DX50", STATE(o.Fvideo_codec_tag == 0x30355844u), nullptr},
@@ -243,10 +251,12 @@ TEST_F(Options, VocabularyTable) {
       {"stag", "ABC", nullptr, "tag parameter must be 4 chars or int value"},
       {"newaudio", "", nullptr, "At least one output file must be specified"},
       {"streamid", "2:300", STATE((o.Fstreamid_map == std::vector<int>{0, 0, 300})), nullptr},
-      {"streamid", "2", nullptr, "Invalid value \"2\" for option \"streamid\", required syntax is \"index:value\""},
-      {"streamid", "-1:5", nullptr, "Invalid value \"-1:5\" for option \"streamid\", required syntax is \"index:value\""},
-      {"absf", "aac_adtstoasc", STATE((o.Faudio_bitstream_filters == std::vector<std::string>{"aac_adtstoasc"})),
-       nullptr},
+      {"streamid", "2", nullptr,
+       "Invalid value \"2\" for option \"streamid\", required syntax is \"index:value\""},
+      {"streamid", "-1:5", nullptr,
+       "Invalid value \"-1:5\" for option \"streamid\", required syntax is \"index:value\""},
+      {"absf", "aac_adtstoasc",
+       STATE((o.Faudio_bitstream_filters == std::vector<std::string>{"aac_adtstoasc"})), nullptr},
       {"vbsf", "imx_dump_header", STATE((o.Fvideo_bitstream_filters == std::vector<std::string>{"imxdump"})),
        nullptr},
       {"sbsf", "=x", STATE(o.Fsubtitle_bitstream_filters.empty()), nullptr},
@@ -262,7 +272,8 @@ TEST_F(Options, VocabularyTable) {
       // Names of the generic store.
       {"g", "30", STATE(o.Store().avcodec_opts[AVMEDIA_TYPE_VIDEO]->gop_size == 30), nullptr},
       {"g", "abc", nullptr, "Invalid value \"abc\" for option \"g\""},
-      {"muxrate", "1411200", STATE(o.Store().opt_values.back() == std::optional<std::string>("1411200")), nullptr},
+      {"muxrate", "1411200", STATE(o.Store().opt_values.back() == std::optional<std::string>("1411200")),
+       nullptr},
       {"bogus_opt", "1", nullptr, "Unrecognized option \"bogus_opt\""},
       {"Vn", "", nullptr, "Unrecognized option \"Vn\""},
       // Facilities the bound libraries no longer have: fine at the default.
@@ -320,7 +331,8 @@ TEST_F(Options, OptionsAccumulateInOrder) {
   EXPECT_TRUE(Logged("Do nothing: option - L"));
   o.SetExtOption("ab", "64");
   EXPECT_EQ(o.Store().avcodec_opts[AVMEDIA_TYPE_AUDIO]->bit_rate, 64);
-  EXPECT_TRUE(Logged("WARNING: The bitrate parameter is set too low. It takes bits/s as argument, not kbits/s"));
+  EXPECT_TRUE(
+      Logged("WARNING: The bitrate parameter is set too low. It takes bits/s as argument, not kbits/s"));
   o.SetExtOption("timelimit", "1");
   EXPECT_TRUE(Logged("Warning: -timelimit not implemented on Windows"));
 }
@@ -346,7 +358,7 @@ TEST_F(Options, HaltOnInvalidOption) {
     std::string err = ErrorOf([&] { o.SetExtOptions("ar=22050\nno_such_opt=1\ng=abc\nac=1"); });
     if (halt) {
       EXPECT_EQ(err, "Unrecognized option \"no_such_opt\"");
-      EXPECT_EQ(o.Faudio_sample_rate, 22050);  // earlier options stay applied
+      EXPECT_EQ(o.Faudio_sample_rate, 22050); // earlier options stay applied
       EXPECT_EQ(o.Faudio_channels, 2);
     } else {
       EXPECT_EQ(err, "");
@@ -375,7 +387,7 @@ TEST_F(Options, StoreAppliesByFlags) {
   TFFmpegOptions o(&Host);
   o.SetExtOptions("ab=96000\ng=30\nmuxrate=100000\npacketsize=2048\nar=8000");
   const TFFOptions& s = o.Store();
-  EXPECT_EQ(StoreValue(s, "muxrate"), "100000");  // a muxer's own option keeps its text
+  EXPECT_EQ(StoreValue(s, "muxrate"), "100000"); // a muxer's own option keeps its text
   EXPECT_EQ(StoreValue(s, "g"), "<store>");
 
   const AVCodec* mp2 = FF.avcodec_find_encoder_by_name("mp2");
@@ -384,7 +396,7 @@ TEST_F(Options, StoreAppliesByFlags) {
   int gop = a->gop_size;
   s.ApplyCodec(a, AVMEDIA_TYPE_AUDIO, AV_OPT_FLAG_ENCODING_PARAM | AV_OPT_FLAG_AUDIO_PARAM);
   EXPECT_EQ(a->bit_rate, 96000);
-  EXPECT_EQ(a->gop_size, gop);  // a video option
+  EXPECT_EQ(a->gop_size, gop); // a video option
   FF.avcodec_free_context(&a);
 
   const AVCodec* mpeg2 = FF.avcodec_find_encoder_by_name("mpeg2video");
@@ -458,16 +470,16 @@ TEST_F(Options, BuiltinPresets) {
 
 struct TTargetCase {
   const char* Value;
-  const char* Rate;  // set by "r" first; null: left at 25/0
+  const char* Rate; // set by "r" first; null: left at 25/0
   std::vector<AVRational> InputRates;
   int W, H;
   AVRational FrameRate;
-  int64_t Gop;  // -1: not set by the target
+  int64_t Gop; // -1: not set by the target
   int64_t VideoBitRate;
   int64_t AudioBitRate;
   int SampleRate;
   const char* Format;
-  const char* VideoCodec;  // null: unchanged (none)
+  const char* VideoCodec; // null: unchanged (none)
   const char* AudioCodec;
   float Aspect;
   AVPixelFormat PixFmt;
@@ -478,35 +490,232 @@ TEST_F(Options, Targets) {
   const AVRational PAL{25, 1}, NTSC{30000, 1001}, FILM{24000, 1001};
   const float A43 = 4.0f / 3.0f, A169 = 16.0f / 9.0f;
   const TTargetCase cases[] = {
-      {"pal-vcd", nullptr, {}, 352, 288, PAL, 15, 1150000, 224000, 44100, "vcd", "mpeg1video", "mp2", A43,
-       AV_PIX_FMT_NONE, nullptr},
-      {"ntsc-vcd", nullptr, {}, 352, 240, NTSC, 18, 1150000, 224000, 44100, "vcd", "mpeg1video", "mp2", A43,
-       AV_PIX_FMT_NONE, nullptr},
-      {"pal-svcd", nullptr, {}, 480, 576, PAL, 15, 2040000, 224000, 44100, "svcd", "mpeg2video", "mp2", A43,
-       AV_PIX_FMT_NONE, nullptr},
-      {"ntsc-dvd", nullptr, {}, 720, 480, NTSC, 18, 6000000, 448000, 48000, "dvd", "mpeg2video", "ac3", A169,
-       AV_PIX_FMT_NONE, nullptr},
-      {"film-dvd", nullptr, {}, 720, 480, FILM, 18, 6000000, 448000, 48000, "dvd", "mpeg2video", "ac3", A169,
-       AV_PIX_FMT_NONE, nullptr},
-      {"pal-dv", nullptr, {}, 720, 576, PAL, -1, -1, -1, 48000, "dv", nullptr, nullptr, 0, AV_PIX_FMT_YUV420P, nullptr},
-      {"ntsc-dv", nullptr, {}, 720, 480, NTSC, -1, -1, -1, 48000, "dv", nullptr, nullptr, 0, AV_PIX_FMT_YUV411P,
+      {"pal-vcd",
+       nullptr,
+       {},
+       352,
+       288,
+       PAL,
+       15,
+       1150000,
+       224000,
+       44100,
+       "vcd",
+       "mpeg1video",
+       "mp2",
+       A43,
+       AV_PIX_FMT_NONE,
        nullptr},
-      {"pal-dv50", nullptr, {}, 720, 576, PAL, -1, -1, -1, 48000, "dv", nullptr, nullptr, 0, AV_PIX_FMT_YUV422P,
+      {"ntsc-vcd",
+       nullptr,
+       {},
+       352,
+       240,
+       NTSC,
+       18,
+       1150000,
+       224000,
+       44100,
+       "vcd",
+       "mpeg1video",
+       "mp2",
+       A43,
+       AV_PIX_FMT_NONE,
+       nullptr},
+      {"pal-svcd",
+       nullptr,
+       {},
+       480,
+       576,
+       PAL,
+       15,
+       2040000,
+       224000,
+       44100,
+       "svcd",
+       "mpeg2video",
+       "mp2",
+       A43,
+       AV_PIX_FMT_NONE,
+       nullptr},
+      {"ntsc-dvd",
+       nullptr,
+       {},
+       720,
+       480,
+       NTSC,
+       18,
+       6000000,
+       448000,
+       48000,
+       "dvd",
+       "mpeg2video",
+       "ac3",
+       A169,
+       AV_PIX_FMT_NONE,
+       nullptr},
+      {"film-dvd",
+       nullptr,
+       {},
+       720,
+       480,
+       FILM,
+       18,
+       6000000,
+       448000,
+       48000,
+       "dvd",
+       "mpeg2video",
+       "ac3",
+       A169,
+       AV_PIX_FMT_NONE,
+       nullptr},
+      {"pal-dv",
+       nullptr,
+       {},
+       720,
+       576,
+       PAL,
+       -1,
+       -1,
+       -1,
+       48000,
+       "dv",
+       nullptr,
+       nullptr,
+       0,
+       AV_PIX_FMT_YUV420P,
+       nullptr},
+      {"ntsc-dv",
+       nullptr,
+       {},
+       720,
+       480,
+       NTSC,
+       -1,
+       -1,
+       -1,
+       48000,
+       "dv",
+       nullptr,
+       nullptr,
+       0,
+       AV_PIX_FMT_YUV411P,
+       nullptr},
+      {"pal-dv50",
+       nullptr,
+       {},
+       720,
+       576,
+       PAL,
+       -1,
+       -1,
+       -1,
+       48000,
+       "dv",
+       nullptr,
+       nullptr,
+       0,
+       AV_PIX_FMT_YUV422P,
        nullptr},
       // Without a norm it follows the job's frame rate...
-      {"vcd", "25", {}, 352, 288, PAL, 15, 1150000, 224000, 44100, "vcd", "mpeg1video", "mp2", A43, AV_PIX_FMT_NONE,
+      {"vcd",
+       "25",
+       {},
+       352,
+       288,
+       PAL,
+       15,
+       1150000,
+       224000,
+       44100,
+       "vcd",
+       "mpeg1video",
+       "mp2",
+       A43,
+       AV_PIX_FMT_NONE,
        nullptr},
-      {"dvd", "29.97", {}, 720, 480, NTSC, 18, 6000000, 448000, 48000, "dvd", "mpeg2video", "ac3", A169,
-       AV_PIX_FMT_NONE, nullptr},
+      {"dvd",
+       "29.97",
+       {},
+       720,
+       480,
+       NTSC,
+       18,
+       6000000,
+       448000,
+       48000,
+       "dvd",
+       "mpeg2video",
+       "ac3",
+       A169,
+       AV_PIX_FMT_NONE,
+       nullptr},
       // ...then the video streams of the inputs (an unknown rate is skipped)...
-      {"svcd", "10", {{0, 0}, {25, 1}}, 480, 576, PAL, 15, 2040000, 224000, 44100, "svcd", "mpeg2video", "mp2", A43,
-       AV_PIX_FMT_NONE, nullptr},
+      {"svcd",
+       "10",
+       {{0, 0}, {25, 1}},
+       480,
+       576,
+       PAL,
+       15,
+       2040000,
+       224000,
+       44100,
+       "svcd",
+       "mpeg2video",
+       "mp2",
+       A43,
+       AV_PIX_FMT_NONE,
+       nullptr},
       // ...then the option's default norm, NTSC.
-      {"vcd", "10", {{12, 1}}, 352, 240, NTSC, 18, 1150000, 224000, 44100, "vcd", "mpeg1video", "mp2", A43,
-       AV_PIX_FMT_NONE, nullptr},
-      {"vcd", nullptr, {}, 0, 0, {}, 0, 0, 0, 0, nullptr, nullptr, nullptr, 0, AV_PIX_FMT_NONE,
+      {"vcd",
+       "10",
+       {{12, 1}},
+       352,
+       240,
+       NTSC,
+       18,
+       1150000,
+       224000,
+       44100,
+       "vcd",
+       "mpeg1video",
+       "mp2",
+       A43,
+       AV_PIX_FMT_NONE,
+       nullptr},
+      {"vcd",
+       nullptr,
+       {},
+       0,
+       0,
+       {},
+       0,
+       0,
+       0,
+       0,
+       nullptr,
+       nullptr,
+       nullptr,
+       0,
+       AV_PIX_FMT_NONE,
        "frame_rate is invalid."},
-      {"pal-cd", nullptr, {}, 0, 0, {}, 0, 0, 0, 0, nullptr, nullptr, nullptr, 0, AV_PIX_FMT_NONE,
+      {"pal-cd",
+       nullptr,
+       {},
+       0,
+       0,
+       {},
+       0,
+       0,
+       0,
+       0,
+       nullptr,
+       nullptr,
+       nullptr,
+       0,
+       AV_PIX_FMT_NONE,
        "Unknown target type"},
   };
   for (const auto& c : cases) {
@@ -525,7 +734,7 @@ TEST_F(Options, Targets) {
     EXPECT_EQ(o.Fframe_height, c.H) << c.Value;
     EXPECT_TRUE(o.Fframe_rate.num == c.FrameRate.num && o.Fframe_rate.den == c.FrameRate.den) << c.Value;
     EXPECT_EQ(o.Faudio_sample_rate, c.SampleRate) << c.Value;
-    EXPECT_EQ(o.Faudio_channels, 2) << c.Value;  // 1 becomes 2 for every target
+    EXPECT_EQ(o.Faudio_channels, 2) << c.Value; // 1 becomes 2 for every target
     EXPECT_EQ(o.Flast_asked_format, c.Format) << c.Value;
     EXPECT_EQ(o.Fvideo_codec_name.value_or(""), c.VideoCodec ? c.VideoCodec : "") << c.Value;
     EXPECT_EQ(o.Faudio_codec_name.value_or(""), c.AudioCodec ? c.AudioCodec : "") << c.Value;
@@ -554,7 +763,7 @@ TEST_F(Options, TargetDetails) {
   TFFmpegOptions s(&Host);
   s.SetExtOption("aspect", "16:9");
   s.SetExtOption("r", "10");
-  s.SetTarget("svcd", "auto", "pal");  // the record's default norm decides
+  s.SetTarget("svcd", "auto", "pal"); // the record's default norm decides
   EXPECT_EQ(s.Fframe_aspect_ratio, 1.7777778f);
   EXPECT_EQ(s.Fframe_width, 480);
   EXPECT_EQ(s.Fframe_height, 576);
@@ -600,7 +809,7 @@ TEST_F(Options, DirectSetters) {
   o.SetMetadata("title", "a");
   o.SetMetadata("title", "b");
   o.SetGenericOption("ab", 128000);
-  o.SetGenericOption("no_such_generic", 1);  // result ignored
+  o.SetGenericOption("no_such_generic", 1); // result ignored
   EXPECT_EQ(o.Flast_asked_format, "mp3");
   EXPECT_EQ(o.Fstart_time, 2000000);
   EXPECT_EQ(o.Frecording_time, 5000000);
@@ -628,7 +837,7 @@ TEST_F(Options, DirectSetters) {
   o.ConsumeOutputOptions();
   EXPECT_TRUE(o.Fmetadata.empty());
   EXPECT_TRUE(o.Fstreamid_map.empty());
-  EXPECT_EQ(o.Frecording_time, 5000000);  // job-wide
+  EXPECT_EQ(o.Frecording_time, 5000000); // job-wide
 }
 
-}  // namespace
+} // namespace

@@ -38,10 +38,20 @@ TEST(OptionText, IntegersAreStrict) {
     bool Ok;
     int64_t Value;
   } cases[] = {
-      {"12", true, 12},         {"-5", true, -5},   {"+7", true, 7},        {" 8 ", true, 8},
-      {"0x1F", true, 31},       {"$ff", true, 255}, {"-2147483648", true, INT32_MIN},
-      {"2147483648", false, 0}, {"1.5", false, 0},  {"abc", false, 0},      {"", false, 0},
-      {"12a", false, 0},        {"--1", false, 0},  {"0x", false, 0},
+      {"12", true, 12},
+      {"-5", true, -5},
+      {"+7", true, 7},
+      {" 8 ", true, 8},
+      {"0x1F", true, 31},
+      {"$ff", true, 255},
+      {"-2147483648", true, INT32_MIN},
+      {"2147483648", false, 0},
+      {"1.5", false, 0},
+      {"abc", false, 0},
+      {"", false, 0},
+      {"12a", false, 0},
+      {"--1", false, 0},
+      {"0x", false, 0},
   };
   for (const auto& c : cases) {
     int32_t v = 0;
@@ -80,4 +90,4 @@ TEST(OptionText, FloatsUseThePointWhateverTheLocale) {
   if (!comma) GTEST_LOG_(INFO) << "no decimal-comma locale installed; checked in the C locale only";
 }
 
-}  // namespace
+} // namespace

@@ -43,7 +43,8 @@ struct TResult {
 // Converts AInputs into AOutput with the option texts given before the
 // inputs and before the output.
 TResult Convert(const std::vector<std::string>& AInputs, const std::string& AOutput,
-                const std::string& AOutputOptions = "", bool AJoin = false, const std::string& AInputOptions = "") {
+                const std::string& AOutputOptions = "", bool AJoin = false,
+                const std::string& AInputOptions = "") {
   TResult r;
   GErrors.clear();
   TFFmpegJob job;
@@ -78,11 +79,12 @@ std::string JsonField(const std::string& AJson, const std::string& AKey) {
   return AJson.substr(p, e - p);
 }
 
-}  // namespace
+} // namespace
 
 TEST_F(Transcode, WavToMp3) {
   std::string in = Dir / "in.wav", out = Dir / "out.mp3";
-  ASSERT_TRUE(MakeMedia({"-f", "lavfi", "-i", "sine=frequency=440:duration=2:sample_rate=44100", "-ac", "2", in}));
+  ASSERT_TRUE(
+      MakeMedia({"-f", "lavfi", "-i", "sine=frequency=440:duration=2:sample_rate=44100", "-ac", "2", in}));
   auto r = Convert({in}, out, "acodec=libmp3lame<CRLF>ab=128k<CRLF>ar=48000");
   ASSERT_TRUE(r.Opened) << r.Message;
   EXPECT_TRUE(r.Finished) << r.Message;
@@ -111,8 +113,8 @@ TDecoded Decode(const std::string& AFile) {
   d.Codec = JsonField(j, "codec_name");
   d.Rate = std::atoi(JsonField(j, "sample_rate").c_str());
   d.Channels = std::atoi(JsonField(j, "channels").c_str());
-  auto r = RunProgram(
-      {"ffmpeg", "-nostdin", "-v", "error", "-strict", "-2", "-i", AFile, "-map", "0:a:0", "-f", "f32le", "-"});
+  auto r = RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-strict", "-2", "-i", AFile, "-map", "0:a:0",
+                       "-f", "f32le", "-"});
   EXPECT_EQ(r.ExitCode, 0) << r.Err;
   d.Samples.resize(r.Out.size() / sizeof(float));
   memcpy(d.Samples.data(), r.Out.data(), d.Samples.size() * sizeof(float));
@@ -168,20 +170,22 @@ std::vector<std::pair<std::string, std::string>> ContainersFor(const AVCodec* AC
   void* it = nullptr;
   while (const AVOutputFormat* f = FF.av_muxer_iterate(&it)) {
     if ((f->flags & AVFMT_NOFILE) || ext(f).empty()) continue;
-    if (f->audio_codec == ACodec->id || FF.avformat_query_codec(f, ACodec->id, FF_COMPLIANCE_EXPERIMENTAL) == 1)
+    if (f->audio_codec == ACodec->id ||
+        FF.avformat_query_codec(f, ACodec->id, FF_COMPLIANCE_EXPERIMENTAL) == 1)
       add(f);
   }
   if (r.size() > 8) r.resize(8);
   return r;
 }
 
-}  // namespace
+} // namespace
 
 // Every audio encoder of the loaded libraries converts a short stereo input
 // into a container that takes it.
 TEST_F(Transcode, EveryAudioEncoderConverts) {
   std::string in = Dir / "in.wav";
-  ASSERT_TRUE(MakeMedia({"-f", "lavfi", "-i", "sine=frequency=440:duration=1:sample_rate=44100", "-ac", "2", in}));
+  ASSERT_TRUE(
+      MakeMedia({"-f", "lavfi", "-i", "sine=frequency=440:duration=1:sample_rate=44100", "-ac", "2", in}));
   std::vector<std::string> unusable;
   void* it = nullptr;
   int tried = 0;
@@ -213,8 +217,8 @@ TEST_F(Transcode, EveryAudioEncoderConverts) {
       for (auto l = c->ch_layouts; l->nb_channels; ++l)
         if (l->nb_channels == 2) stereoOrFirst = 2;
     }
-    for (auto [tryRate, tryChannels] : {std::pair{preferred, stereoOrFirst}, {preferred, 1}, {8000, 1}, {16000, 1},
-                                        {22050, 1}}) {
+    for (auto [tryRate, tryChannels] :
+         {std::pair{preferred, stereoOrFirst}, {preferred, 1}, {8000, 1}, {16000, 1}, {22050, 1}}) {
       for (auto& [tryMuxer, ext] : containers) {
         out = Dir / (std::string(c->name) + "." + ext);
         r = Convert({in}, out,
@@ -228,7 +232,7 @@ TEST_F(Transcode, EveryAudioEncoderConverts) {
         }
         failures += fmt::format("\n    {} Hz, {} ch, {}: {}", tryRate, tryChannels, tryMuxer,
                                 GErrors.substr(0, GErrors.find('\n')));
-        if (r.Message.find("opening encoder") != std::string::npos) break;  // no muxer helps
+        if (r.Message.find("opening encoder") != std::string::npos) break; // no muxer helps
       }
       if (rate) break;
     }
@@ -268,19 +272,22 @@ namespace {
 // A sine per channel (channel k at 300 + 110 k Hz), amplitude AAmp.
 std::string SineSource(int ARate, int AChannels, double ASeconds, double AAmp = 0.25) {
   std::string expr;
-  for (int k = 0; k < AChannels; ++k) expr += fmt::format("{}{}*sin(2*PI*{}*t)", k ? "|" : "", AAmp, 300 + 110 * k);
+  for (int k = 0; k < AChannels; ++k)
+    expr += fmt::format("{}{}*sin(2*PI*{}*t)", k ? "|" : "", AAmp, 300 + 110 * k);
   return fmt::format("aevalsrc={}:s={}:d={}", expr, ARate, ASeconds);
 }
 
-double Db(double ARatio) { return 20 * std::log10(ARatio); }
+double Db(double ARatio) {
+  return 20 * std::log10(ARatio);
+}
 
-}  // namespace
+} // namespace
 
 // Pairwise over input sample formats, rates, channel counts, volumes and
 // output codecs: pitch, level, channel separation and duration survive.
 TEST_F(Transcode, PairwiseFormatsRatesChannelsVolumes) {
   struct TCase {
-    const char* InCodec;  // how the input stores its samples
+    const char* InCodec; // how the input stores its samples
     const char* InExt;
     int Rate, Channels, Volume;
     const char* OutCodec;
@@ -292,7 +299,7 @@ TEST_F(Transcode, PairwiseFormatsRatesChannelsVolumes) {
       {"pcm_s16le", "wav", 44100, 2, 50, "aac", "m4a", 44100, true},
       {"pcm_s32le", "wav", 96000, 2, 150, "flac", "flac", 96000, false},
       {"pcm_f32le", "wav", 48000, 6, 100, "ac3", "ac3", 48000, true},
-      {"aac", "m4a", 22050, 2, 400, "libvorbis", "ogg", 44100, true},  // planar float from the decoder
+      {"aac", "m4a", 22050, 2, 400, "libvorbis", "ogg", 44100, true}, // planar float from the decoder
       {"pcm_s16le", "wav", 16000, 1, 1, "flac", "flac", 16000, false},
       {"pcm_s16le", "wav", 32000, 6, 100, "pcm_s16le", "wav", 32000, false},
       {"pcm_f32le", "wav", 11025, 2, 100, "wmav2", "wma", 44100, true},
@@ -305,18 +312,20 @@ TEST_F(Transcode, PairwiseFormatsRatesChannelsVolumes) {
   };
   int n = 0;
   for (auto& c : cases) {
-    std::string label = fmt::format("{} {} Hz {} ch vol {}% -> {} {} Hz", c.InCodec, c.Rate, c.Channels, c.Volume,
-                                    c.OutCodec, c.OutRate);
+    std::string label = fmt::format("{} {} Hz {} ch vol {}% -> {} {} Hz", c.InCodec, c.Rate, c.Channels,
+                                    c.Volume, c.OutCodec, c.OutRate);
     SCOPED_TRACE(label);
-    std::string in = Dir / fmt::format("in{}.{}", n, c.InExt), out = Dir / fmt::format("out{}.{}", n, c.OutExt);
+    std::string in = Dir / fmt::format("in{}.{}", n, c.InExt),
+                out = Dir / fmt::format("out{}.{}", n, c.OutExt);
     ++n;
     std::vector<std::string> args{"-f", "lavfi", "-i", SineSource(c.Rate, c.Channels, 2), "-c:a", c.InCodec};
     if (std::string(c.InCodec) == "aac") args.insert(args.end(), {"-b:a", "256k"});
     args.push_back(in);
     ASSERT_TRUE(MakeMedia(args));
-    auto r = Convert({in}, out,
-                     fmt::format("acodec={}<CRLF>ar={}<CRLF>ac={}<CRLF>vol={}<CRLF>ab={}", c.OutCodec, c.OutRate,
-                                 c.Channels, c.Volume * 256 / 100, c.OutRate < 32000 ? 128000 : 192000));
+    auto r =
+        Convert({in}, out,
+                fmt::format("acodec={}<CRLF>ar={}<CRLF>ac={}<CRLF>vol={}<CRLF>ab={}", c.OutCodec, c.OutRate,
+                            c.Channels, c.Volume * 256 / 100, c.OutRate < 32000 ? 128000 : 192000));
     ASSERT_TRUE(r.Opened && r.Finished) << r.Message << GErrors;
     auto src = Decode(in);
     auto d = Decode(out);
@@ -348,7 +357,7 @@ TEST_F(Transcode, LoudVolumeClipsWithoutWrapping) {
     SCOPED_TRACE(fmt);
     std::string in = Dir / (std::string(fmt) + ".wav"), out = Dir / (std::string(fmt) + "-out.wav");
     ASSERT_TRUE(MakeMedia({"-f", "lavfi", "-i", SineSource(44100, 1, 1, 0.8), "-c:a", fmt, in}));
-    auto r = Convert({in}, out, "acodec=pcm_f32le<CRLF>vol=1280");  // 500 %
+    auto r = Convert({in}, out, "acodec=pcm_f32le<CRLF>vol=1280"); // 500 %
     ASSERT_TRUE(r.Opened && r.Finished) << r.Message;
     auto d = Decode(out);
     float lo = 0, hi = 0;
@@ -356,7 +365,7 @@ TEST_F(Transcode, LoudVolumeClipsWithoutWrapping) {
     EXPECT_NEAR(hi, 1.0, 0.01);
     EXPECT_NEAR(lo, -1.0, 0.01);
     EXPECT_NEAR(Frequency(d, 0), 300, 2);
-    EXPECT_GT(Rms(d, 0), 0.85);  // a clipped sine is nearly square
+    EXPECT_GT(Rms(d, 0), 0.85); // a clipped sine is nearly square
   }
 }
 
@@ -371,7 +380,7 @@ TEST_F(Transcode, TrimIsSampleAccurate) {
   job.StartConvert(false);
   ASSERT_TRUE(job.Finished()) << job.FatalMessage();
   auto d = Decode(out);
-  EXPECT_EQ(d.Frames(), 66150);  // 1.5 s at 44.1 kHz
+  EXPECT_EQ(d.Frames(), 66150); // 1.5 s at 44.1 kHz
   // The first sample is the input's sample at 1.25 s.
   for (int i = 0; i < 50; ++i)
     EXPECT_NEAR(d.Samples[i], 0.25 * std::sin(2 * M_PI * 300 * (1.25 + i / 44100.0)), 1e-4) << i;
@@ -386,7 +395,8 @@ TEST_F(Transcode, MergedInputsAreOneGaplessFile) {
   double total = 0;
   for (size_t i = 0; i < std::size(ins); ++i) {
     files.push_back(Dir / fmt::format("part{}.wav", i));
-    ASSERT_TRUE(MakeMedia({"-f", "lavfi", "-i", SineSource(ins[i].Rate, ins[i].Channels, ins[i].Seconds), files.back()}));
+    ASSERT_TRUE(MakeMedia(
+        {"-f", "lavfi", "-i", SineSource(ins[i].Rate, ins[i].Channels, ins[i].Seconds), files.back()}));
     total += ins[i].Seconds;
   }
   for (auto [codec, ext] : {std::pair{"libmp3lame", "mp3"}, {"flac", "flac"}, {"aac", "m4a"}}) {
@@ -414,7 +424,8 @@ TEST_F(Transcode, TwentyMergedInputs) {
   std::vector<std::string> files;
   for (int i = 0; i < 20; ++i) {
     files.push_back(Dir / fmt::format("p{}.wav", i));
-    ASSERT_TRUE(MakeMedia({"-f", "lavfi", "-i", SineSource(i % 2 ? 22050 : 44100, 1 + i % 2, 0.25), files.back()}));
+    ASSERT_TRUE(
+        MakeMedia({"-f", "lavfi", "-i", SineSource(i % 2 ? 22050 : 44100, 1 + i % 2, 0.25), files.back()}));
   }
   std::string out = Dir / "joined.mp3";
   auto r = Convert(files, out, "acodec=libmp3lame<CRLF>ar=44100<CRLF>ac=2", true);
@@ -450,7 +461,7 @@ TEST_F(Transcode, RateChangeInsideAnInput) {
         [&](int, const std::string& t) { log += t + "\n"; });
     double t = 0;
     for (auto [rate, fmt] : {std::pair{44100, AV_SAMPLE_FMT_S16}, {32000, AV_SAMPLE_FMT_FLTP}}) {
-      for (int k = 0; k < 40; ++k) {  // 40 frames of 800 samples
+      for (int k = 0; k < 40; ++k) { // 40 frames of 800 samples
         AVFrame* f = FF.av_frame_alloc();
         f->nb_samples = 800;
         f->format = fmt;
@@ -473,23 +484,24 @@ TEST_F(Transcode, RateChangeInsideAnInput) {
   }
   FF.avcodec_free_context(&enc);
   FF.avformat_free_context(oc);
-  EXPECT_NE(log.find("frame changed from rate:44100 fmt:s16 ch:1 to rate:32000 fmt:fltp ch:1"), std::string::npos)
+  EXPECT_NE(log.find("frame changed from rate:44100 fmt:s16 ch:1 to rate:32000 fmt:fltp ch:1"),
+            std::string::npos)
       << log;
   double expected = 40 * 800 * (48000.0 / 44100 + 48000.0 / 32000);
   EXPECT_NEAR(double(out.size()), expected, 64);
   TDecoded d;
   d.Rate = 48000;
   d.Channels = 1;
-  d.Samples.assign(out.begin(), out.begin() + out.size() / 2);  // the first part
+  d.Samples.assign(out.begin(), out.begin() + out.size() / 2); // the first part
   EXPECT_NEAR(Frequency(d, 0), 440, 1);
-  d.Samples.assign(out.begin() + out.size() / 2, out.end());  // the second part
+  d.Samples.assign(out.begin() + out.size() / 2, out.end()); // the second part
   EXPECT_NEAR(Frequency(d, 0), 440, 1);
 }
 
 TEST_F(Transcode, AudioOfAVideoFile) {
   std::string in = Dir / "clip.mp4", out = Dir / "clip.mp3";
-  ASSERT_TRUE(MakeMedia({"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=1.5", "-f", "lavfi", "-i",
-                         SineSource(44100, 2, 1.5), "-c:v", "mpeg4", "-c:a", "aac", "-shortest", in}));
+  ASSERT_TRUE(MakeMedia({"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=1.5", "-f", "lavfi",
+                         "-i", SineSource(44100, 2, 1.5), "-c:v", "mpeg4", "-c:a", "aac", "-shortest", in}));
   // With video disabled, and without: the picture is never encoded here.
   for (std::string opts : {"vn<CRLF>acodec=libmp3lame", "acodec=libmp3lame"}) {
     SCOPED_TRACE(opts);
@@ -541,7 +553,7 @@ TEST_F(Transcode, BrokenInputsAndOutputs) {
     WriteFile(cut, original.substr(0, original.size() / 2 + 77));
     auto r = Convert({cut}, out, "acodec=pcm_s16le");
     ASSERT_TRUE(r.Opened) << r.Message;
-    auto d = Decode(out);  // what could be read is kept
+    auto d = Decode(out); // what could be read is kept
     EXPECT_GT(double(d.Frames()) / 44100, 1.0);
     EXPECT_LT(double(d.Frames()) / 44100, 2.0);
     if (r.Finished) {

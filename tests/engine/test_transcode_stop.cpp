@@ -21,14 +21,15 @@ int64_t DecodedFrames(const std::string& AFile) {
   return int64_t(r.Out.size() / 2);
 }
 
-}  // namespace
+} // namespace
 
 TEST(TranscodeStop, StopInTheMiddleKeepsAPlayableFile) {
   ASSERT_TRUE(FFLoader().Load(EncoderLibraries)) << FFLoader().LastErrMsg();
   THeadlessDispatcher main;
   TTempDir Dir;
   std::string in = Dir / "long.wav", out = Dir / "long.mp3";
-  ASSERT_TRUE(MakeMedia({"-f", "lavfi", "-i", "sine=frequency=300:duration=60:sample_rate=44100", "-ac", "2", in}));
+  ASSERT_TRUE(
+      MakeMedia({"-f", "lavfi", "-i", "sine=frequency=300:duration=60:sample_rate=44100", "-ac", "2", in}));
   TFFmpegJob job;
   job.Options().Fverbose = -1;
   ASSERT_TRUE(job.OpenInputFile(in));
@@ -53,7 +54,7 @@ TEST(TranscodeStop, StopInTheMiddleKeepsAPlayableFile) {
   EXPECT_EQ(terminated, 1);
   EXPECT_FALSE(badNumber);
   EXPECT_GT(reports, 1);
-  int64_t frames = DecodedFrames(out);  // the trailer was written: the file decodes
+  int64_t frames = DecodedFrames(out); // the trailer was written: the file decodes
   EXPECT_GT(frames, 44100 * 2);
   EXPECT_LT(frames, 44100 * 55);
 }

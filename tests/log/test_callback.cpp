@@ -277,6 +277,6 @@ TEST_F(LogCallback, AnotherThreadsEqualEndingIsNoRepeat) {
     FF.av_log(nullptr, AV_LOG_INFO, "#7\n");
   });
   b.join();
-  FF.av_log(nullptr, AV_LOG_INFO, "#7\n");  // a third thread: its own whole line
+  FF.av_log(nullptr, AV_LOG_INFO, "#7\n"); // a third thread: its own whole line
   EXPECT_EQ(FCap.Msgs(), (std::vector<std::string>{"#7", "w2 #7", "#7"}));
 }

@@ -21,7 +21,7 @@ namespace {
 
 // The system's copy of a library, found the way the loader would find it.
 std::string SystemPath(const std::string& ASoname) {
-  void* h = dlopen(ASoname.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);  // as the loader does
+  void* h = dlopen(ASoname.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE); // as the loader does
   if (!h) return {};
   link_map* map = nullptr;
   dlinfo(h, RTLD_DI_LINKMAP, &map);
@@ -56,7 +56,7 @@ int CountMapped(const char* ABase) {
   return arg.Count;
 }
 
-}  // namespace
+} // namespace
 
 // Each case runs in a child process: the loader is process-wide.
 TEST(Loader, LoadsFromTheApplicationLibraryFolderFirst) {
@@ -104,7 +104,7 @@ TEST(Loader, FailuresLeaveNothingHalfLoaded) {
   fs::create_directory(lib);
   struct TCase {
     const char* Name;
-    std::string Source;  // for libavutil.so.57 / libavcodec.so.59 stubs
+    std::string Source; // for libavutil.so.57 / libavcodec.so.59 stubs
     std::string File;
     std::string Extra;
     TLibraries Load;
@@ -112,11 +112,13 @@ TEST(Loader, FailuresLeaveNothingHalfLoaded) {
   } cases[] = {
       {"missing function", "unsigned avutil_version(void){return 57u<<16;}", "libavutil.so.57", "",
        TLibraries{avUtil}, "Load function av_log@" + (lib / "libavutil.so.57").string() + " error: "},
-      {"other major", "unsigned avutil_version(void){return 58u<<16;}", "libavutil.so.57", "", TLibraries{avUtil},
+      {"other major", "unsigned avutil_version(void){return 58u<<16;}", "libavutil.so.57", "",
+       TLibraries{avUtil},
        "Load library " + (lib / "libavutil.so.57").string() + " error: major version 58 found, 57 required"},
       {"missing library", "unsigned avcodec_version(void){return 59u<<16;}", "libavcodec.so.59",
        "-Wl,--no-as-needed -L" + lib.string() + " -l:libsondelmissing.so.1", TLibraries{avFormat},
-       "Load library " + (lib / "libavcodec.so.59").string() + " error: libsondelmissing.so.1: cannot open shared"},
+       "Load library " + (lib / "libavcodec.so.59").string() +
+           " error: libsondelmissing.so.1: cannot open shared"},
   };
   for (auto& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -137,7 +139,8 @@ TEST(Loader, FailuresLeaveNothingHalfLoaded) {
           if (FFLoader().Load(set)) _exit(1);
           std::string msg = FFLoader().LastErrMsg();
           if (msg.rfind(expected, 0) != 0) {
-            fprintf(stderr, "message: %s\n", msg.c_str()); fflush(stderr);
+            fprintf(stderr, "message: %s\n", msg.c_str());
+            fflush(stderr);
             _exit(2);
           }
           for (auto l : KRealLibs)
@@ -151,8 +154,8 @@ TEST(Loader, FailuresLeaveNothingHalfLoaded) {
 
 TEST(Loader, LoadsAreCountedPerLibrary) {
   FFLoader().SetLibraryPath("");
-  ASSERT_TRUE(FFLoader().Load(EncoderLibraries)) << FFLoader().LastErrMsg();  // first component
-  ASSERT_TRUE(FFLoader().Load(ProbeLibraries)) << FFLoader().LastErrMsg();    // second component
+  ASSERT_TRUE(FFLoader().Load(EncoderLibraries)) << FFLoader().LastErrMsg(); // first component
+  ASSERT_TRUE(FFLoader().Load(ProbeLibraries)) << FFLoader().LastErrMsg();   // second component
   FFLoader().Unload(EncoderLibraries);
   EXPECT_TRUE(FFLoader().Loaded(ProbeLibraries));
   EXPECT_FALSE(FFLoader().Loaded(avFilter));
@@ -176,21 +179,27 @@ TEST(Loader, FloatingPointExceptionsAreMasked) {
 TEST(InterruptRegistry, RoutesByThreadAndKeepsEntriesUnique) {
   TInterruptCB cb;
   int a = 0, b = 0;
-  auto yes = [](void* s) { ++*static_cast<int*>(s); return true; };
-  auto no = [](void* s) { ++*static_cast<int*>(s); return false; };
+  auto yes = [](void* s) {
+    ++*static_cast<int*>(s);
+    return true;
+  };
+  auto no = [](void* s) {
+    ++*static_cast<int*>(s);
+    return false;
+  };
   cb.Add(1, &a, yes);
-  cb.Add(1, &a, yes);  // duplicate
+  cb.Add(1, &a, yes); // duplicate
   cb.Add(1, &b, no);
   cb.Add(2, &b, no);
   EXPECT_EQ(cb.Count(), 3u);
-  EXPECT_TRUE(cb.Interrupt(1));  // the first entry of thread 1 answers
+  EXPECT_TRUE(cb.Interrupt(1)); // the first entry of thread 1 answers
   EXPECT_EQ(a, 1);
   EXPECT_FALSE(cb.Interrupt(2));
   EXPECT_FALSE(cb.Interrupt(3));
-  cb.Remove(1, &a, no);  // not an exact match
+  cb.Remove(1, &a, no); // not an exact match
   EXPECT_EQ(cb.Count(), 3u);
   cb.Remove(1, &a, yes);
-  EXPECT_FALSE(cb.Interrupt(1));  // now thread 1's first entry is b/no
+  EXPECT_FALSE(cb.Interrupt(1)); // now thread 1's first entry is b/no
   EXPECT_EQ(b, 2);
   cb.Clear();
   EXPECT_EQ(cb.Count(), 0u);

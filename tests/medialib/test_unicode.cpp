@@ -43,7 +43,7 @@ std::string ReadThroughLibrary(const std::string& AURL) {
   return data;
 }
 
-}  // namespace
+} // namespace
 
 TEST_F(UnicodeNames, NamesAreConvertedForTheLibraryCodeset) {
   struct TCase {
@@ -70,7 +70,7 @@ TEST_F(UnicodeNames, NamesAreConvertedForTheLibraryCodeset) {
   }
   EXPECT_FALSE(IsUnicodeURL("unicode:utf8:"));
   EXPECT_TRUE(IsUnicodeURL("unicode:utf8:x"));
-  EXPECT_EQ(ToLibraryName(std::string(3000, 'a')), "");  // too long for the libraries
+  EXPECT_EQ(ToLibraryName(std::string(3000, 'a')), ""); // too long for the libraries
 }
 
 TEST_F(UnicodeNames, ANonAsciiFileReadsTheSameByBothNames) {

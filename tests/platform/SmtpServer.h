@@ -74,8 +74,8 @@ public:
   }
 
   struct TReceived {
-    std::map<std::string, std::string> Head;  // mail_from, rcpt_to, login, from, to, subject
-    std::string Body;                         // decoded, line ends as sent
+    std::map<std::string, std::string> Head; // mail_from, rcpt_to, login, from, to, subject
+    std::string Body;                        // decoded, line ends as sent
   };
   // The messages received so far.
   std::vector<TReceived> Messages() const {

@@ -21,8 +21,8 @@ namespace {
 // A script that appends its arguments, one per line, to AOut and exits with ACode.
 std::string RecorderScript(const TTempDir& ADir, const std::string& AOut, int ACode = 0) {
   std::string path = ADir / ("record-" + std::to_string(ACode) + ".sh");
-  WriteFile(path, "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\" >> '" + AOut + "'; done\necho ran >> '" +
-                      AOut + "'\nexit " + std::to_string(ACode) + "\n");
+  WriteFile(path, "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\" >> '" + AOut +
+                      "'; done\necho ran >> '" + AOut + "'\nexit " + std::to_string(ACode) + "\n");
   chmod(path.c_str(), 0755);
   return path;
 }
@@ -34,7 +34,7 @@ bool WaitForFile(const std::string& AFile) {
   }
   return false;
 }
-}  // namespace
+} // namespace
 
 TEST(UserFolders, FromUserDirsOrDefaults) {
   TTempDir home;

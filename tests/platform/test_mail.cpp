@@ -13,11 +13,16 @@ TMailMessage Sample() {
   m.From = "reporter@tavrik.example";
   m.To = "support@tavrik.example";
   m.Subject = "ERROR REPORT | Tavrik Sondel";
-  m.BodyLines = {"FFLOGGER HISTORY:", ".a line starting with a dot", ".", "Ünïcödé 曲 = sign",
-                 std::string(200, 'x'), "trailing space ", ""};
+  m.BodyLines = {"FFLOGGER HISTORY:",
+                 ".a line starting with a dot",
+                 ".",
+                 "Ünïcödé 曲 = sign",
+                 std::string(200, 'x'),
+                 "trailing space ",
+                 ""};
   return m;
 }
-}  // namespace
+} // namespace
 
 TEST(Mail, DeliversThroughALoginToTheLoopbackServer) {
   TTempDir dir;

@@ -43,15 +43,15 @@ TEST(SettingsStore, IntegersOfTheWrongFormCountAsAbsent) {
   ASSERT_TRUE(store.ReadGroup("G", g));
   EXPECT_EQ(g.Integer("ok"), 42);
   EXPECT_EQ(g.Integer("neg"), -7);
-  EXPECT_EQ(g.Integer("space"), 5);  // the line's own spaces are not part of the value
+  EXPECT_EQ(g.Integer("space"), 5); // the line's own spaces are not part of the value
   for (const char* bad : {"word", "float", "huge", "empty", "hex", "missing"})
     EXPECT_FALSE(g.Integer(bad).has_value()) << bad;
 }
 
 TEST(SettingsStore, WritingKeepsOtherGroupsAndValues) {
   TTempDir dir;
-  WriteFile(dir / "s.conf",
-            "; mail settings\n[ErrorReport]\nServer=mail.example\nPort=26\n\n[Tavrik Sondel]\nOutputPath=/old\nkeep=1\n");
+  WriteFile(dir / "s.conf", "; mail settings\n[ErrorReport]\nServer=mail.example\nPort=26\n\n[Tavrik "
+                            "Sondel]\nOutputPath=/old\nkeep=1\n");
   TIniSettingsStore store(dir / "s.conf");
   TSettingsGroup g;
   g.Set("OutputPath", "/new");

@@ -120,7 +120,7 @@ protected:
   std::string FFolder;
 };
 
-}  // namespace
+} // namespace
 
 // Two players' copies are two SDL instances: each initialises and opens its
 // own audio device (SDL allows one per instance) and one quitting leaves the
@@ -145,8 +145,8 @@ TEST_F(SDLLoaderTest, TwoCopiesAreIndependentInstances) {
   ASSERT_TRUE(b.Load(f1)) << b.LastErrMsg();
   const TSDLEntryPoints& A = a.EntryPoints();
   const TSDLEntryPoints& B = b.EntryPoints();
-#define CHECK_SET(name, type, symbol) \
-  EXPECT_NE(A.name, nullptr) << symbol; \
+#define CHECK_SET(name, type, symbol)                                                                        \
+  EXPECT_NE(A.name, nullptr) << symbol;                                                                      \
   EXPECT_NE(B.name, nullptr) << symbol;
   SONDEL_SDL_ENTRY_POINTS(CHECK_SET)
 #undef CHECK_SET
@@ -195,7 +195,7 @@ TEST_F(SDLLoaderTest, AFileIsHeldByOneLoaderAtATime) {
   ASSERT_TRUE(a.Load(FFolder, "SDL_0.so")) << a.LastErrMsg();
   EXPECT_EQ(a.LibFile(), f0);
   const auto init = a.EntryPoints().SDL_Init;
-  EXPECT_TRUE(a.Load(FFolder + "/", "SDL_0.so"));  // the same full name: nothing to do
+  EXPECT_TRUE(a.Load(FFolder + "/", "SDL_0.so")); // the same full name: nothing to do
   EXPECT_EQ(a.EntryPoints().SDL_Init, init);
 
   for (const auto& name : {f0, soft, hard}) {
@@ -239,7 +239,7 @@ TEST_F(SDLLoaderTest, TheSystemLibraryIsHeldOnce) {
     std::string Path, File, FullName;
   } cases[] = {
       {"", SDLLibrarySoname, SDLLibrarySoname},
-      {empty, SDLLibrarySoname, empty + "/" + SDLLibrarySoname},  // not there: system search
+      {empty, SDLLibrarySoname, empty + "/" + SDLLibrarySoname}, // not there: system search
       {"", sys, sys},
   };
   for (const auto& c : cases) {
@@ -290,8 +290,7 @@ TEST_F(SDLLoaderTest, ConcurrentLoadsOfOneFileHaveOneWinner) {
   for (int i = 0; i < 8; ++i) loaders.push_back(std::make_unique<TSDLLoader>());
   std::atomic<int> wins{0};
   std::vector<std::thread> threads;
-  for (auto& l : loaders)
-    threads.emplace_back([&, l = l.get()] { wins += l->Load(f0) ? 1 : 0; });
+  for (auto& l : loaders) threads.emplace_back([&, l = l.get()] { wins += l->Load(f0) ? 1 : 0; });
   for (auto& t : threads) t.join();
   EXPECT_EQ(wins, 1);
   for (auto& l : loaders)
@@ -312,7 +311,8 @@ TEST_F(SDLLoaderTest, UnloadQuitsARunningSDL) {
         TSDLLoader a;
         if (!a.Load(f0)) _exit(2);
         const TSDLEntryPoints& A = a.EntryPoints();
-        if (A.SDL_Init(SDL_INIT_AUDIO | SDL_INIT_NOPARACHUTE) != 0 || A.SDL_OpenAudio(&spec, nullptr) != 0) _exit(3);
+        if (A.SDL_Init(SDL_INIT_AUDIO | SDL_INIT_NOPARACHUTE) != 0 || A.SDL_OpenAudio(&spec, nullptr) != 0)
+          _exit(3);
         A.SDL_PauseAudio(0);
         if (!WaitFor([&] { return count > 2; })) _exit(4);
         a.Unload();
@@ -333,8 +333,9 @@ TEST_F(SDLLoaderTest, AGlobalSDLIsRefused) {
         if (!dlopen(f1.c_str(), RTLD_NOW | RTLD_GLOBAL)) _exit(2);
         TSDLLoader a;
         const bool ok = a.Load(f0);
-        const bool text = a.LastErrMsg() == "Load library " + f0 +
-                                                " error: an SDL library is already loaded into the global symbol scope";
+        const bool text =
+            a.LastErrMsg() ==
+            "Load library " + f0 + " error: an SDL library is already loaded into the global symbol scope";
         _exit(!ok && text ? 0 : 3);
       },
       ::testing::ExitedWithCode(0), "");
@@ -345,7 +346,7 @@ TEST(SDLSetEnvAssignment, CopiesTheValue) {
   {
     std::string s = "SONDEL_SDL_TEST=12345";
     EXPECT_EQ(SDLSetEnvAssignment(s.c_str()), 0);
-    s.assign("SONDEL_SDL_TEST=xxxxx");  // putenv would now see the new text
+    s.assign("SONDEL_SDL_TEST=xxxxx"); // putenv would now see the new text
   }
   EXPECT_STREQ(std::getenv("SONDEL_SDL_TEST"), "12345");
   EXPECT_EQ(SDLSetEnvAssignment("SONDEL_SDL_TEST="), 0);
@@ -363,10 +364,8 @@ TEST(SDLCopyFolder, FollowsTheCacheFolderRules) {
     const char* Home;
     std::string Expected;
   } cases[] = {
-      {"/x/cache", "/h", "/x/cache/tavrik-sondel"},
-      {"/x/cache/", "/h", "/x/cache/tavrik-sondel"},
-      {"relative", "/h", "/h/.cache/tavrik-sondel"},
-      {"", "/h", "/h/.cache/tavrik-sondel"},
+      {"/x/cache", "/h", "/x/cache/tavrik-sondel"},  {"/x/cache/", "/h", "/x/cache/tavrik-sondel"},
+      {"relative", "/h", "/h/.cache/tavrik-sondel"}, {"", "/h", "/h/.cache/tavrik-sondel"},
       {nullptr, "/h/", "/h/.cache/tavrik-sondel"},
   };
   for (const auto& c : cases) {

@@ -21,7 +21,8 @@ TEST(PlayerLibraries, TwoPlayersLoadTheirOwnCopies) {
   EXPECT_TRUE(b.SDLLibLoaded());
   EXPECT_NE(reinterpret_cast<void*>(a.SDL().SDL_Init), reinterpret_cast<void*>(b.SDL().SDL_Init));
   // The second loader cannot take the first one's file.
-  EXPECT_FALSE(b.LoadSDLLib("", cache.Path().string() + "/tavrik-sondel/SDL_" + std::to_string(a.PlayerNumber()) + ".so"));
+  EXPECT_FALSE(b.LoadSDLLib("", cache.Path().string() + "/tavrik-sondel/SDL_" +
+                                    std::to_string(a.PlayerNumber()) + ".so"));
   EXPECT_NE(b.LastErrMsg().find("alreay loaded in another instance."), std::string::npos) << b.LastErrMsg();
   EXPECT_FALSE(a.LoadSDLLib("/nonexistent", "SDL_missing.so"));
   EXPECT_FALSE(a.LastErrMsg().empty());

@@ -9,4 +9,4 @@ struct TTestEnv {
     setenv("SONDEL_SOURCE_DIR", SONDEL_SOURCE_DIR_DEFAULT, 0);
   }
 } GTestEnv;
-}  // namespace
+} // namespace

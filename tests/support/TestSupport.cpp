@@ -34,7 +34,8 @@ TTempDir::TTempDir() {
 
 TTempDir::~TTempDir() {
   std::error_code ec;
-  std::filesystem::permissions(FPath, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
+  std::filesystem::permissions(FPath, std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
+                               ec);
   std::filesystem::remove_all(FPath, ec);
 }
 
@@ -117,4 +118,4 @@ void WriteFile(const std::string& AFile, const std::string& AData) {
   f << AData;
 }
 
-}  // namespace testsupport
+} // namespace testsupport

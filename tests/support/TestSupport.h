@@ -40,4 +40,4 @@ std::string ProbeJSON(const std::string& AFile, const std::vector<std::string>& 
 std::string ReadFile(const std::string& AFile);
 void WriteFile(const std::string& AFile, const std::string& AData);
 
-}  // namespace testsupport
+} // namespace testsupport

@@ -23,14 +23,14 @@ TEST(MainThread, WorkerWaitsForTheMainThreadAndGetsItsException) {
   std::thread worker([&] {
     EXPECT_FALSE(IsMainThread());
     RunInMainThread([&] { ranOn = std::this_thread::get_id(); });
-    step = 1;  // only after the call has run
+    step = 1; // only after the call has run
     try {
       RunInMainThread([] { throw std::runtime_error("from the main thread"); });
     } catch (const std::exception& e) {
       caught = e.what();
     }
     try {
-      RunInMainThread([] { throw 42; });  // not a std::exception
+      RunInMainThread([] { throw 42; }); // not a std::exception
     } catch (int v) {
       caught += "/" + std::to_string(v);
     }
@@ -50,7 +50,7 @@ TEST(MainThread, WaitPumpingKeepsServingCalls) {
     for (int i = 0; i < 50; ++i) RunInMainThread([&] { ++served; });
     done = true;
   });
-  WaitPumping([&] { return done.load(); });  // would deadlock without pumping
+  WaitPumping([&] { return done.load(); }); // would deadlock without pumping
   worker.join();
   EXPECT_EQ(served, 50);
 }
