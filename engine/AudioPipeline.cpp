@@ -303,12 +303,18 @@ void TAudioPipeline::EncodeFromFifo(bool AFlushAll) {
       if (avail <= 0) return;
       n = std::min(avail, 16384);
     }
-    FF.av_frame_unref(FEncFrame);
-    FEncFrame->nb_samples = n;
-    FEncFrame->format = FEnc->sample_fmt;
-    FEncFrame->sample_rate = FEnc->sample_rate;
-    FF.av_channel_layout_copy(&FEncFrame->ch_layout, &FEnc->ch_layout);
-    if (FF.av_frame_get_buffer(FEncFrame, 0) < 0) RaiseFFmpeg("Out of memory in do_audio_out");
+    // One encoder frame is reused while its size stays; it is copied only
+    // when the encoder still holds a reference to its data.
+    if (FEncFrame->nb_samples != n || !FEncFrame->buf[0]) {
+      FF.av_frame_unref(FEncFrame);
+      FEncFrame->nb_samples = n;
+      FEncFrame->format = FEnc->sample_fmt;
+      FEncFrame->sample_rate = FEnc->sample_rate;
+      FF.av_channel_layout_copy(&FEncFrame->ch_layout, &FEnc->ch_layout);
+      if (FF.av_frame_get_buffer(FEncFrame, 0) < 0) RaiseFFmpeg("Out of memory in do_audio_out");
+    } else if (FF.av_frame_make_writable(FEncFrame) < 0) {
+      RaiseFFmpeg("Out of memory in do_audio_out");
+    }
     if (FF.av_audio_fifo_read(FFifo, reinterpret_cast<void**>(FEncFrame->extended_data), n) < n)
       RaiseFFmpeg("Audio encoding failed");
     FEncFrame->pts = FNextPts;
